@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelora {
+
+// What the configuration string (string-table entry 201) tells the program.
+struct Configuration {
+    std::vector<std::string> ConfigFields;
+    std::string FirmwareFilePath;  // application folder + field 1
+    std::string RunOnClose;        // field 3: program started at close; "" = none
+    int LanguageNumber = 1;        // text column of the language database
+};
+
+// Reads the configuration string. An empty result means the configuration
+// does not belong to this build (fewer than two fields, or a check value that
+// is not ours): the program then ends at once and shows nothing.
+std::optional<Configuration> ReadConfiguration(const std::string& configString,
+                                               const std::string& applicationFolder);
+
+// The language column for a language code such as "5000" (column 1) or
+// "6000" (column 2): steps of 1000 above 5000.
+int LanguageNumberFromCode(const std::string& languageCode);
+
+// Splits at every separator; "" gives one empty field, "a|" two fields.
+std::vector<std::string> SplitFields(const std::string& text, char separator);
+
+// A file in the application folder, with the system's separator.
+std::string PathInFolder(const std::string& folder, const std::string& fileName);
+
+}  // namespace pelora
