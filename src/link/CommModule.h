@@ -1,0 +1,111 @@
+#pragma once
+
+#include "link/LinkState.h"
+#include "platform/Clock.h"
+#include "platform/EventPump.h"
+#include "platform/SerialPort.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace pelora {
+
+// A run-time error that an operation without its own handler passes on to its
+// caller (a port that refuses a write, a value that does not fit its bytes).
+class LinkRuntimeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The program's whole conversation with the dive computer.
+//
+// Every transaction sends a frame, then polls: it yields to the event pump
+// until its next time-out (received bytes reach AssembleReply meanwhile),
+// tests the flags, resends up to its limit and gives a verdict. Failure is
+// reported through State().CommFailed; the stop flags LinkAbort and
+// LinkCancel end a wait.
+//
+// Operations with their own error handler (SendBlockHeader, WriteBlock,
+// SendChecksum, ReadMemoryBlocks, SendRecordHeader) meet a run-time error by
+// setting both stop flags and ending quietly; all others throw
+// LinkRuntimeError to their caller.
+class CommModule {
+public:
+    // Registers AssembleReply as the port's data handler.
+    CommModule(SerialPort& port, Clock& clock, EventPump& pump);
+    ~CommModule();
+    CommModule(const CommModule&) = delete;
+    CommModule& operator=(const CommModule&) = delete;
+
+    LinkState& State() { return state_; }
+    const LinkState& State() const { return state_; }
+
+    // Frames and reply assembly.
+    void SendTxBuffer(std::int16_t Count);                  // may throw LinkRuntimeError
+    void AssembleReply(std::span<const std::uint8_t> Data);
+
+    // Memory and code transfers. Addresses are 0..32767 (16-byte units),
+    // values 0..65535.
+    bool SendBlockHeader(std::int32_t Address, std::uint8_t Command);
+    void WriteBlock(std::int32_t Address, std::uint8_t Command);
+    void SendChecksum(std::uint8_t Command, std::int32_t Value);
+    void SendCode2Word(std::int32_t Value);                 // may throw LinkRuntimeError
+    void ReadMemoryBlocks(std::int32_t StartAddress, std::int32_t EndAddress);
+    bool SendRecordHeader(std::int32_t Address);
+    void WriteRecord(std::int32_t Address);                 // may throw LinkRuntimeError
+
+    // Identification and control; each may throw LinkRuntimeError when the
+    // port refuses a write.
+    bool ReadDeviceId();
+    // Collapses double blanks in IdText (written back), then checks it has at
+    // least three blank-separated fields and contains ImageModelKey (letter
+    // case ignored; an empty key matches nothing). Sets DeviceCodeVersion
+    // from a three- or four-field text.
+    bool CheckDeviceId(std::string& IdText, const std::string& ImageModelKey);
+    bool SetSleepMode();
+    std::uint8_t ReadCodeRevision();
+    bool StartClockWrite();
+    // DateText "mm/dd/yy", TimeText "hh:mm:ss" (24-hour), Flag 0..255.
+    // Throws LinkRuntimeError for a field that is not a two-digit number.
+    void SetDeviceClock(const std::string& DateText, const std::string& TimeText, int Flag);
+    // A pause that lets no event run.
+    void Delay(double Seconds);
+
+    std::string DeviceIdText;       // 16 characters as last read
+    std::string DeviceCodeVersion;  // 2 characters, cut from the identification
+    bool DeepSleepRequest = false;
+
+private:
+    // One wait of a transaction: lets events run until something happens or
+    // the try's time-out passes; returns the seconds since `start`.
+    double Poll(double start, double timeout);
+    void ClearPortBuffers();
+    void PutCommandWithWord(std::uint8_t command, std::int32_t word, std::int32_t limit);
+    void SetStopFlags();
+
+    bool SendBlockHeaderUnguarded(std::int32_t address, std::uint8_t command);
+    void WriteBlockUnguarded(std::int32_t address, std::uint8_t command);
+    void SendClosingWord(std::uint8_t command, std::int32_t value);
+    void ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32_t endAddress);
+    bool SendRecordHeaderUnguarded(std::int32_t address);
+
+    SerialPort& port_;
+    Clock& clock_;
+    EventPump& pump_;
+    LinkState state_;
+};
+
+// The clock record's nine bytes for a date "mm/dd/yy" and a time "hh:mm:ss"
+// (24-hour): year, day, month, seconds, minutes, hour with afternoon flag,
+// flag, 0, and the sum of the eight. Throws LinkRuntimeError for a field
+// that is not a two-digit number, an hour beyond 23 or a flag beyond a byte.
+std::array<std::uint8_t, 9> ClockRecord(const std::string& DateText, const std::string& TimeText, int Flag);
+
+// The packed hour byte: 13..23 count as 1..11 with the afternoon bit (0x80)
+// that hour 12 carries too.
+std::uint8_t PackedHour(int Hour);
+
+}  // namespace pelora
