@@ -1,0 +1,146 @@
+#include "ImageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+
+using pelora::ImageLayout;
+using namespace imagetest;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::vector<std::string> lines;
+};
+
+Outcome RunFwrtool(const std::string& arguments)
+{
+    const std::string command = std::string("'") + PELORA_FWRTOOL + "' " + arguments + " 2>/dev/null";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return outcome;
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    const int status = ::pclose(pipe);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line);) outcome.lines.push_back(line);
+    return outcome;
+}
+
+std::map<std::string, std::string> KeyValues(const std::vector<std::string>& lines)
+{
+    std::map<std::string, std::string> values;
+    for (const std::string& line : lines) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return values;
+}
+
+std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+
+}  // namespace
+
+TEST(Fwrtool, MakeThenInfoRoundTripsEveryLayout)
+{
+    TempDir dir;
+    const auto file = dir.Path() / "image.FWR";
+    struct Case { std::string layout; std::string options; std::map<std::string, std::string> expected; };
+    const Case cases[] = {
+        {"Code1Only", "", {{"code1_blocks", "64"}, {"code2_blocks", "0"}, {"version", "1C"}, {"revision", "1"},
+                           {"model_number", "513"}, {"memory_size", "512"}, {"product", "Pelora 1D"},
+                           {"model_key", "PELORA"}, {"code2_checksum", "0"}, {"code2_parameter", "0"}}},
+        {"Code2Only", "--code2-blocks 7 --code2-parameter 0x1234 --revision 9 --model-number 600 --version 2A",
+         {{"code1_blocks", "0"}, {"code2_blocks", "7"}, {"code2_parameter", "4660"}, {"revision", "9"},
+          {"model_number", "600"}, {"version", "2A"}, {"code1_checksum", "0"}}},
+        {"BothCodes", "--code1-blocks 3 --code2-blocks 1024 --code2-start 0x5000 --code2-parameter 17 "
+                      "--memory-size 1024 --product 'P\xC3\xA9lora Sport' --model-key PSPORT",
+         {{"code1_blocks", "3"}, {"code2_blocks", "1024"}, {"code2_parameter", "17"}, {"memory_size", "1024"},
+          {"product", "P\xC3\xA9lora Sport"}, {"model_key", "PSPORT"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        ASSERT_EQ(RunFwrtool("make --layout " + c.layout + " " + c.options + " " + Quoted(file)).exitCode, 0);
+        const Outcome info = RunFwrtool("info " + Quoted(file));
+        ASSERT_EQ(info.exitCode, 0);
+        const auto values = KeyValues(info.lines);
+        EXPECT_EQ(values.size(), 12u);
+        EXPECT_EQ(values.at("layout"), c.layout);
+        for (const auto& [key, value] : c.expected) EXPECT_EQ(values.at(key), value) << key;
+
+        // The checksums printed are the ones the file carries and the reader checked.
+        const auto loaded = pelora::ReadFirmwareImage(file);
+        ASSERT_TRUE(loaded.Loaded());
+        EXPECT_EQ(values.at("code1_checksum"), std::to_string(loaded.Image->Code1Sum));
+        EXPECT_EQ(values.at("code2_checksum"), std::to_string(loaded.Image->Code2Sum));
+    }
+}
+
+TEST(Fwrtool, SeedChangesTheCodeButNotTheHeaderValues)
+{
+    TempDir dir;
+    ASSERT_EQ(RunFwrtool("make --seed 1 " + Quoted(dir.Path() / "a")).exitCode, 0);
+    ASSERT_EQ(RunFwrtool("make --seed 2 " + Quoted(dir.Path() / "b")).exitCode, 0);
+    const auto a = pelora::ReadFirmwareImage(dir.Path() / "a");
+    const auto b = pelora::ReadFirmwareImage(dir.Path() / "b");
+    ASSERT_TRUE(a.Loaded() && b.Loaded());
+    EXPECT_NE(a.Image->Code1Blocks.Block(2), b.Image->Code1Blocks.Block(2));
+    EXPECT_EQ(a.Image->ImageModelKey, b.Image->ImageModelKey);
+}
+
+TEST(Fwrtool, MakeRefusesImagesThatCannotBeValid)
+{
+    TempDir dir;
+    const std::string out = Quoted(dir.Path() / "x");
+    const std::vector<std::string> refused = {"--code1-blocks 1025", "--code1-start 0x7FF9 --code1-blocks 2",
+                                      "--product ''", "--model-key ''", "--version 1", "--layout Code3",
+                                      "--product " + std::string(60, 'p') + " --model-key " + std::string(38, 'k'),
+                                      "--product '\xE2\x82\xAC'", "--revision 256", "--seed"};
+    for (const std::string& options : refused) {
+        EXPECT_EQ(RunFwrtool("make " + options + " " + out).exitCode, 1) << options;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "x")) << options;
+    }
+}
+
+TEST(Fwrtool, InfoRefusesEveryKindOfDamagedImage)
+{
+    TempDir dir;
+    const Bytes code1 = fwrtool::WriteImage(Spec(ImageLayout::Code1Only, 3, 0));
+    const Bytes both = fwrtool::WriteImage(Spec(ImageLayout::BothCodes, 2, 2));
+    std::vector<std::pair<std::string, Bytes>> damaged;
+    auto add = [&](const std::string& reason, Bytes bytes, auto&& damage) {
+        damage(bytes);
+        damaged.emplace_back(reason, std::move(bytes));
+    };
+    add("4", code1, [](Bytes& b) { At(b, 1, 32) = 0; });
+    add("5", code1, [](Bytes& b) { At(b, 1, 32) = 0, At(b, 1, 33) = 0; });
+    add("", code1, [](Bytes& b) { for (std::size_t i = 32; i <= 130; ++i) At(b, 1, i) = 1; });
+    add("", code1, [](Bytes& b) { At(b, 2, 0) |= 0x80; });
+    add("", code1, [](Bytes& b) { fwrtool::PutU16(b, 16, 1025), fwrtool::PutU16(b, 30, 1025); });
+    add("", code1, [](Bytes& b) { b.resize(b.size() - 1); });
+    add("Check sum error 1!", code1, [](Bytes& b) { At(b, 2, 130) ^= 0x40; });
+    add("Check sum error 2!", both, [](Bytes& b) { At(b, 2, 130) ^= 0x40; });
+    add("Check sum error 3!", both, [](Bytes& b) { At(b, 6, 130) ^= 0x40; });
+
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        const auto& [reason, bytes] = damaged[i];
+        SCOPED_TRACE("damaged image " + std::to_string(i));
+        const Outcome info = RunFwrtool("info " + Quoted(dir.Write("d" + std::to_string(i), bytes)));
+        EXPECT_EQ(info.exitCode, 1);
+        ASSERT_EQ(info.lines.size(), 1u);
+        ASSERT_EQ(info.lines[0].rfind("error=", 0), 0u) << info.lines[0];
+        if (!reason.empty()) EXPECT_EQ(info.lines[0], "error=" + reason);
+        else EXPECT_GT(info.lines[0].size(), 6u);
+    }
+
+    const Outcome missing = RunFwrtool("info " + Quoted(dir.Path() / "none"));
+    EXPECT_EQ(missing.exitCode, 1);
+    ASSERT_EQ(missing.lines.size(), 1u);
+    EXPECT_EQ(missing.lines[0].rfind("error=", 0), 0u);
+}
