@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/Faults.h"
@@ -109,21 +110,21 @@ private:
     void ProcessByte(double time, std::uint8_t value);
     void ResetFraming();
     void HandleFrame(double time, const std::vector<std::uint8_t>& frame);
-    std::vector<std::uint8_t> Serve(double time, FrameTag tag, const std::vector<std::uint8_t>& frame);
+    std::vector<std::uint8_t> Serve(double time, FrameTag tag, const std::vector<std::uint8_t>& frame, Expect data);
     std::vector<std::uint8_t> ServeHeader(std::uint8_t command, int address);
-    std::vector<std::uint8_t> ServeData(double time, const std::vector<std::uint8_t>& frame);
+    std::vector<std::uint8_t> ServeData(double time, const std::vector<std::uint8_t>& frame, Expect kind);
     std::vector<std::uint8_t> CloseRegion(int region, int value);
     std::vector<std::uint8_t> SetClockFrom(double time, const std::vector<std::uint8_t>& record);
     std::vector<std::uint8_t> ReadBlock(int unit) const;
     double QueueReply(double ready, const std::vector<std::uint8_t>& reply);
-    void EnterMode(Mode mode, std::optional<double> until);
-    void Restart();
+    void EnterMode(Mode mode, double until);
     bool Idle(double time) const;
 
     DeviceConfig config_;
     sim::Faults faults_;
     std::vector<std::uint8_t> memory_;
     Mode mode_ = Mode::PcMode;
+    std::optional<std::pair<Mode, double>> pendingMode_;  // entered once the reply is out, for this long
     std::optional<double> modeUntil_;
     std::deque<PendingByte> input_;
     double inLineFree_ = 0;
