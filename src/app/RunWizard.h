@@ -1,0 +1,16 @@
+#pragma once
+
+#include <functional>
+
+class QApplication;
+
+namespace pelora {
+
+class PortFinder;
+
+// Builds the real services around the window, runs start-up and, when the
+// window may be shown, the event loop. Returns the program's exit code.
+// `beforeEnd` runs just before the program ends through its closing sequence.
+int RunWizard(QApplication& application, PortFinder& portFinder, std::function<void()> beforeEnd = {});
+
+}  // namespace pelora

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "WizardServices.h"
+#include "firmware/GetCode.h"
+#include "link/CommModule.h"
+#include "platform/TaskLog.h"
+#include "texts/Configuration.h"
+#include "texts/LanguageDb.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QSvgWidget;
+class QSystemTrayIcon;
+
+namespace pelora {
+
+class MessageBoxDialogs;
+class TaskList;
+class TitleBar;
+
+// The wizard's one window: instructions for the first two stages, then the
+// task log of the update.
+class MFUMain : public QWidget, public TaskLog {
+    Q_OBJECT
+public:
+    explicit MFUMain(WizardServices services, QWidget* parent = nullptr);
+    ~MFUMain() override;
+
+    // The whole start-up. False when the program must end instead of showing
+    // the window; ExitCode() then tells with which code.
+    bool Form_Load();
+    int ExitCode() const { return exitCode_; }
+
+    // Task log.
+    void InsertTaskList(int IconInd, const std::string& S1, const std::string& S2) override;
+    void SetTaskStatus(const std::string& S) override;
+
+    // Stages and closing; the buttons call these.
+    void NextCmd_Click();
+    void BackCmd_Click();
+    void CloseCmd_Click();
+    void ResetStage();
+
+    // State that the stages and tests look at.
+    int WizardStage() const { return WizardStage_; }
+    bool ProfileSafe() const { return ProfileSafe_; }
+    void SetProfileSafe(bool safe) { ProfileSafe_ = safe; }
+    bool ProfileRestorePending() const { return ProfileRestorePending_; }
+    CommModule& Link() { return link_; }
+    const LanguageDb& Texts() const { return texts_; }
+    const std::optional<Configuration>& Config() const { return config_; }
+    const ImageState& Image() const { return image_; }
+
+    TitleBar* XPForm() const { return XPForm_; }
+    QGroupBox* XPFrame() const { return XPFrame_; }
+    QLabel* Lbl1() const { return Lbl1_; }
+    QSvgWidget* Image2() const { return Image2_; }
+    TaskList* TaskLst() const { return TaskLst_; }
+    QPushButton* BackCmd() const { return BackCmd_; }
+    QPushButton* NextCmd() const { return NextCmd_; }
+    QPushButton* CloseCmd() const { return CloseCmd_; }
+    QPushButton* PrintCmd() const { return PrintCmd_; }
+    QSystemTrayIcon* SysTray() const { return SysTray_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool InitInfo();
+    bool OpenTexts();
+    bool GetCode();
+    bool TestInterface();
+    enum class PortOutcome { Opened, Retry, Cancelled };
+    PortOutcome OpenInterfacePort(const std::string& portName);
+    void LoadStepInstructions(int stage);
+    void SetCaptions();
+    void PutOnTop();
+    void UnDoPutOnTop();
+    void CreateTrayIcon();
+    void UpdateFirmware();
+    void GoBack();
+    void EndProgram(int exitCode);
+    std::string GetText(int id) const { return texts_.GetText(id); }
+    Dialogs& Boxes();
+
+    // Next and Back are disabled while device transactions run, so that no
+    // second set of transactions can start beside them; ResetStage during
+    // that time only notes that Back is wanted afterwards.
+    class BusyScope;
+    bool busy_ = false;
+    bool backWanted_ = false;
+
+    void BuildControls();
+
+    WizardServices services_;
+    CommModule link_;
+    LanguageDb texts_;
+    std::optional<Configuration> config_;
+    ImageState image_;
+    std::unique_ptr<MessageBoxDialogs> ownDialogs_;
+
+    int WizardStage_ = 1;
+    bool ProfileSafe_ = true;
+    bool ProfileRestorePending_ = false;
+    bool closing_ = false;
+    int exitCode_ = 0;
+
+    TitleBar* XPForm_ = nullptr;
+    QSvgWidget* Image1_ = nullptr;
+    QGroupBox* XPFrame_ = nullptr;
+    QLabel* Lbl1_ = nullptr;
+    QSvgWidget* Image2_ = nullptr;
+    TaskList* TaskLst_ = nullptr;
+    QPushButton* PrintCmd_ = nullptr;
+    QPushButton* BackCmd_ = nullptr;
+    QPushButton* NextCmd_ = nullptr;
+    QPushButton* CloseCmd_ = nullptr;
+    QPushButton* AgreeCmd_ = nullptr;
+    QPushButton* DisagreeCmd_ = nullptr;
+    QSystemTrayIcon* SysTray_ = nullptr;
+};
+
+}  // namespace pelora

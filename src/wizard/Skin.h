@@ -1,0 +1,10 @@
+#pragma once
+
+class QApplication;
+
+namespace pelora {
+
+// Gives the whole program its one look: a style and the style sheet.
+void ApplySkin(QApplication& application);
+
+}  // namespace pelora

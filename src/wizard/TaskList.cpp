@@ -1,0 +1,52 @@
+#include "TaskList.h"
+
+#include <QHeaderView>
+
+namespace pelora {
+
+TaskList::TaskList(QWidget* parent)
+    : QTreeWidget(parent),
+      rowIcons_{QIcon(":/wizard/row-step.svg"), QIcon(":/wizard/row-info.svg"), QIcon(":/wizard/row-failure.svg")}
+{
+    setObjectName("TaskLst");
+    setAccessibleName(tr("Task log"));
+    setColumnCount(4);
+    setHeaderLabels({QString(), "Time", "Event", "Status"});
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setFocusPolicy(Qt::StrongFocus);
+    setIconSize(QSize(16, 16));
+    header()->setStretchLastSection(true);
+    header()->setSectionsMovable(false);
+    const int widths[] = {32, 60, 360, 80};
+    for (int column = 0; column < 4; ++column) setColumnWidth(column, widths[column]);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+}
+
+QString TaskList::FormatTime(const QTime& time) { return time.toString("hh:mm:ss"); }
+
+QString TaskList::RowText(const QTime& time, const QString& S1, const QString& S2)
+{
+    return "\t" + FormatTime(time) + "\t" + S1 + "\t" + S2;
+}
+
+void TaskList::AddRow(const QString& rowText, int IconInd)
+{
+    const QStringList fields = rowText.split('\t');
+    auto* item = new QTreeWidgetItem(this);
+    for (int column = 0; column < 4 && column < fields.size(); ++column) item->setText(column, fields[column]);
+    item->setToolTip(2, item->text(2));
+    if (IconInd >= 0 && IconInd < static_cast<int>(rowIcons_.size())) item->setIcon(0, rowIcons_[IconInd]);
+    item->setData(0, Qt::UserRole, IconInd);
+    // The newest row stays in view, so a long update never hides its progress.
+    scrollToItem(item);
+}
+
+void TaskList::SetNewestStatus(const QString& status)
+{
+    if (QTreeWidgetItem* newest = topLevelItem(NewestRow())) newest->setText(3, status);
+}
+
+}  // namespace pelora

@@ -1,0 +1,52 @@
+#include "TitleBar.h"
+
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QSvgWidget>
+#include <QWindow>
+
+namespace pelora {
+
+TitleBar::TitleBar(QWidget* parent) : QWidget(parent), caption_(new QLabel(this))
+{
+    setObjectName("XPForm");
+    setAttribute(Qt::WA_StyledBackground, true);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10, 0, 10, 0);
+    layout->setSpacing(8);
+    auto* logo = new QSvgWidget(":/wizard/app-icon.svg", this);
+    logo->setFixedSize(18, 18);
+    logo->setAccessibleName(tr("Program icon"));
+    layout->addWidget(logo);
+    caption_->setObjectName("XPFormCaption");
+    caption_->setText("Pelora 1D Firmware Update");
+    layout->addWidget(caption_, 1);
+}
+
+void TitleBar::SetCaption(const QString& caption)
+{
+    caption_->setText(caption);
+    setAccessibleName(caption);
+}
+
+void TitleBar::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    // The window system moves the window best where it can.
+    if (QWindow* handle = window()->windowHandle(); handle && handle->startSystemMove()) return;
+    dragging_ = true;
+    dragOffset_ = event->globalPosition().toPoint() - window()->frameGeometry().topLeft();
+}
+
+void TitleBar::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragging_) window()->move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void TitleBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    dragging_ = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+}  // namespace pelora

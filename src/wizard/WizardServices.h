@@ -1,0 +1,36 @@
+#pragma once
+
+#include "link/PortFinder.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/EventPump.h"
+#include "platform/Launcher.h"
+#include "platform/ProcessPriority.h"
+#include "platform/SerialPort.h"
+
+#include <functional>
+#include <string>
+
+namespace pelora {
+
+// Everything the window needs from outside. The programs pass the real
+// services; tests pass the emulator's port, clock and pump and recording fakes.
+struct WizardServices {
+    SerialPort& port;
+    Clock& clock;
+    EventPump& pump;
+    PortFinder& portFinder;
+    ProcessPriority& priority;
+    Launcher& launcher;
+    // The message boxes; null means the window's own.
+    Dialogs* dialogs = nullptr;
+    std::string applicationFolder;
+    std::string configurationString;
+    // Ends the program at once with this exit code; it does not return.
+    std::function<void(int)> endProgram;
+    // Recovers a profile that an update left unrestored; run first when the
+    // program closes with a restore outstanding.
+    std::function<void()> profileRecovering;
+};
+
+}  // namespace pelora
