@@ -110,9 +110,12 @@ void QtSerialPort::DeliverReceivedBytes()
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ResourceError) return;
-    // The device is gone: refuse writes at once and close outside the
-    // signal, as the port's own notifiers are still on the stack.
+    // A pulled cable shows as a resource error; a pseudo-terminal whose
+    // master closed first fails its reads. Either way the device is gone and
+    // the port would report the failure again on every loop pass.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    // Refuse writes at once; close outside the signal, as the port's own
+    // notifiers are still on the stack.
     gone_ = true;
     QMetaObject::invokeMethod(&port_, [this] {
         if (gone_ && port_.isOpen()) port_.close();

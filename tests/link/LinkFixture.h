@@ -1,0 +1,72 @@
+#pragma once
+
+#include "link/CommModule.h"
+#include "sim/VirtualHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace linktest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The link against the emulated device on the virtual clock, port open and
+// receive buffers sized for a 512-block memory as the image sets them.
+class LinkFixture : public ::testing::Test {
+protected:
+    explicit LinkFixture(sim::DeviceConfig config = {}) : harness(config), comm(harness.Port(), harness.Clock(), harness.Pump())
+    {
+        harness.Port().SetPortName("sim");
+        harness.Port().SetBaudRate(38400);
+        std::string error;
+        EXPECT_TRUE(harness.Port().Open(&error)) << error;
+        comm.State().ResizeReceiveBuffers(static_cast<std::size_t>(config.memorySize) * 136 + 2);
+    }
+
+    pelora::LinkState& state() { return comm.State(); }
+
+    // The frames the program wrote, in order.
+    std::vector<Bytes> sent() const
+    {
+        std::vector<Bytes> frames;
+        for (const auto& record : harness.Writes()) frames.push_back(record.bytes);
+        return frames;
+    }
+
+    std::vector<double> sendTimes() const
+    {
+        std::vector<double> times;
+        for (const auto& record : harness.Writes()) times.push_back(record.time);
+        return times;
+    }
+
+    // Expects consecutive sends `spacing` seconds apart (to a microsecond-ish).
+    void expectSpacing(double spacing) const
+    {
+        const auto times = sendTimes();
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_NEAR(times[i] - times[i - 1], spacing, 1e-4) << "between send " << i - 1 << " and " << i;
+    }
+
+    void fillBlockBuf(std::uint8_t seed)
+    {
+        for (std::size_t i = 0; i < 128; ++i) state().BlockBuf[i] = static_cast<std::uint8_t>(seed + i * 7);
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < 128; ++i) sum += state().BlockBuf[i];
+        state().BlockBuf[128] = static_cast<std::uint8_t>(sum);
+    }
+
+    sim::VirtualHarness harness;
+    pelora::CommModule comm;
+};
+
+// A frame as the program puts it on the wire: the request and a trailing 0x00.
+inline Bytes Frame(Bytes request)
+{
+    request.push_back(0x00);
+    return request;
+}
+
+}  // namespace linktest
