@@ -12,8 +12,8 @@ constexpr std::uint8_t Ack = 0x5A;  // 'Z'
 constexpr std::uint8_t Nak = 0xA5;
 constexpr int BlockBytes = 128;
 
-// Bytes after the command byte, without the trailing 0x00; 0 for a byte that
-// starts no command.
+// Request length with the command byte, without the trailing 0x00; 0 for a
+// byte that starts no command.
 int CommandLength(std::uint8_t command) {
     switch (command) {
     case 0x84: case 0xBA: case 0x97: return 1;

@@ -1,0 +1,51 @@
+// Block 0 layout, pointer rules and the logbook builder.
+
+#include <gtest/gtest.h>
+
+#include "sim/Memory.h"
+
+TEST(MemoryPointers, DecodeByTheMemorySizeRule) {
+    EXPECT_EQ(sim::DecodePointer(512, 0x00, 0x01), 16);
+    EXPECT_EQ(sim::DecodePointer(512, 0x40, 0x25), 596);
+    EXPECT_EQ(sim::DecodePointer(1024, 0x10, 0x00), 16);
+    EXPECT_EQ(sim::DecodePointer(1024, 0x2C, 0x01), 300);
+    for (int size : {512, 1024}) {
+        for (int unit : {16, 335, 4063, 4095}) {
+            const int value = sim::EncodePointer(size, unit);
+            EXPECT_EQ(sim::DecodePointer(size, value & 0xFF, (value >> 8) & 0xFF), unit);
+        }
+    }
+}
+
+TEST(MemoryBuilder, SerialNumberAndPointersInBlockZero) {
+    const auto memory = sim::BuildMemory(512, 4711, 40);
+    ASSERT_EQ(memory.size(), 512u * 128u);
+    EXPECT_EQ(memory[10], 0x00);
+    EXPECT_EQ(memory[11], 0x47);
+    EXPECT_EQ(memory[12], 0x11);
+    EXPECT_EQ(sim::ReadSerialNumber(memory), 4711);
+    const int start = sim::ReadStartPointer(memory, 512);
+    const int end = sim::ReadEndPointer(memory, 512);
+    EXPECT_EQ(start, 16);
+    EXPECT_EQ(end / 8 - 1, 40);  // the program saves exactly the logbook's blocks
+}
+
+TEST(MemoryBuilder, EmptyAndWrappedLogbooks) {
+    const auto empty = sim::BuildMemory(1024, 1, 0);
+    EXPECT_EQ(sim::ReadStartPointer(empty, 1024), sim::ReadEndPointer(empty, 1024));
+    for (int size : {512, 1024}) {
+        const auto wrapped = sim::BuildMemory(size, 1, 30, true);
+        const int start = sim::ReadStartPointer(wrapped, size);
+        const int end = sim::ReadEndPointer(wrapped, size);
+        EXPECT_LT(end, start);
+        EXPECT_GE(end, 16);
+        EXPECT_LT(start, size * 8);
+        // The whole profile area holds logbook entries.
+        EXPECT_EQ(wrapped[static_cast<std::size_t>(size * 8 - 40) * 16], 0xFA);
+    }
+}
+
+TEST(MemoryBuilder, SameSeedSameLogbookOtherSeedOther) {
+    EXPECT_EQ(sim::BuildMemory(512, 4711, 12, false, 7), sim::BuildMemory(512, 4711, 12, false, 7));
+    EXPECT_NE(sim::BuildMemory(512, 4711, 12, false, 7), sim::BuildMemory(512, 4711, 12, false, 8));
+}

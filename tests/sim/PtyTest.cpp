@@ -1,0 +1,152 @@
+// pelora-sim served on its pseudo-terminal, driven by a plain POSIX client.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Starts pelora-sim with the given options and reads the pty path from the
+// first line of its standard output.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> options) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv{const_cast<char*>(PELORA_SIM_EXECUTABLE)};
+            for (auto& option : options) argv.push_back(option.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        stdout_ = out[0];
+        char c = 0;
+        while (WaitReadable(stdout_, 10000) && read(stdout_, &c, 1) == 1 && c != '\n') path += c;
+    }
+    ~SimProcess() {
+        if (pid_ > 0 && !stopped_) Stop();
+        if (stdout_ >= 0) close(stdout_);
+    }
+    int Stop() {
+        stopped_ = true;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        return status;
+    }
+    static bool WaitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, ms) > 0;
+    }
+
+    std::string path;
+
+private:
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    bool stopped_ = false;
+};
+
+int OpenRaw(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return fd;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+// Reads until `count` bytes came or the device stayed quiet for a long while
+// (a guard against hanging, not a timing check).
+Bytes ReadReply(int fd, std::size_t count) {
+    Bytes reply;
+    std::uint8_t buffer[256];
+    while (reply.size() < count && SimProcess::WaitReadable(fd, 10000)) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        reply.insert(reply.end(), buffer, buffer + n);
+    }
+    return reply;
+}
+
+Bytes Identify(int fd, std::size_t expected = 18) {
+    const std::uint8_t request[] = {0x84, 0x00};
+    if (write(fd, request, sizeof request) != 2) return {};
+    return ReadReply(fd, expected);
+}
+
+}  // namespace
+
+TEST(PeloraSimPty, AnswersIdentificationAndSurvivesAReopen) {
+    SimProcess sim({"--serial", "123456", "--version", "1A"});
+    ASSERT_FALSE(sim.path.empty());
+
+    int fd = OpenRaw(sim.path);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(SimProcess::WaitReadable(fd, 100));  // it does not speak first
+    Bytes reply = Identify(fd);
+    ASSERT_EQ(reply.size(), 18u);
+    EXPECT_EQ(reply[0], 0x5A);
+    EXPECT_EQ(std::string(reply.begin() + 1, reply.begin() + 17), "PELORA 1D-V1A H2");
+    close(fd);
+
+    fd = OpenRaw(sim.path);
+    ASSERT_GE(fd, 0);
+    const std::uint8_t readBlock0[] = {0xB4, 0x00, 0x00, 0x00};
+    ASSERT_EQ(write(fd, readBlock0, sizeof readBlock0), 4);
+    reply = ReadReply(fd, 129);
+    ASSERT_EQ(reply.size(), 129u);
+    EXPECT_EQ(reply[1 + 10], 0x12);
+    EXPECT_EQ(reply[1 + 11], 0x34);
+    EXPECT_EQ(reply[1 + 12], 0x56);
+    close(fd);
+
+    const int status = sim.Stop();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PeloraSimPty, DumpsTheMemoryAtExit) {
+    const std::string dump = testing::TempDir() + "pelora-sim-dump.mem";
+    std::remove(dump.c_str());
+    {
+        SimProcess sim({"--memory-size", "1024", "--fault", "reject:84,1", "--dump-memory", dump});
+        ASSERT_FALSE(sim.path.empty());
+        const int fd = OpenRaw(sim.path);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(Identify(fd, 1), Bytes{0xA5});
+        EXPECT_EQ(Identify(fd).size(), 18u);
+        close(fd);
+        EXPECT_EQ(WEXITSTATUS(sim.Stop()), 0);
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(dump.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 1024 * 128);
+    std::remove(dump.c_str());
+}
+
+TEST(PeloraSimPty, RefusesABadFaultSpec) {
+    SimProcess sim({"--fault", "explode"});
+    EXPECT_TRUE(sim.path.empty());
+    const int status = sim.Stop();
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
