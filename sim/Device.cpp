@@ -254,7 +254,7 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
     const double ready = time + faults_.Latency().value_or(config_.replyLatency);
     double done = ready;
     if (!reply.empty() && !faults_.TakeDrop(tag)) done = QueueReply(ready, reply);
-    if (expect_ != Expect::Command) expectDeadline_ = done + config_.frameTimeout;
+    if (expect_ != Expect::Command) expectDeadline_ = done + config_.dataTimeout;
     if (pendingMode_) {
         const double until = done + pendingMode_->second;
         EnterMode(pendingMode_->first, until);

@@ -33,6 +33,8 @@ struct DeviceConfig {
     double autoWakeSeconds = 0.0;            // 0: Deep Sleep lasts until Wake()
     double replyLatency = 0.002;
     double frameTimeout = 0.1;               // a frame left unfinished this long is dropped
+    double dataTimeout = 0.15;               // data must follow its header's reply within this;
+                                             // below the program's 0.2 s header resend
     bool wireTiming = false;                 // 10 bits per byte at 38400 baud
 };
 

@@ -198,3 +198,13 @@ TEST(FaultSpec, BadSpecsAreRefusedWithAReason) {
     }
     EXPECT_EQ(link.Exchange({0xBA}, 2), (Bytes{Z, 0}));  // nothing half-armed
 }
+
+TEST(FaultDrop, HeaderSentAgainAfterALostAcknowledgementIsTakenAsAHeader) {
+    RawLink link;
+    link.harness.Faults().DropReplies(1, 0xB5);
+    EXPECT_TRUE(link.Exchange({0xB5, 0x00, 0x00}, 1, 0.2).empty());
+    link.harness.Clock().Sleep(0.01);  // the program resends after 0.2 s
+    const Bytes block = RawLink::Block(2);
+    EXPECT_EQ(link.WriteBlock(0xB5, 0, block), Bytes{Z});
+    EXPECT_TRUE(std::equal(block.begin(), block.begin() + 128, link.harness.Dev().Memory().begin() + 256));
+}
