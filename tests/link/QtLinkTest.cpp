@@ -119,6 +119,16 @@ TEST_F(RealLink, VanishedDeviceNeverCrashes)
     EXPECT_THROW(comm.ReadDeviceId(), pelora::LinkRuntimeError);
 }
 
+TEST_F(RealLink, PumpReturnsForAnEventBeforeItsDeadline)
+{
+    bool ran = false;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
+    const double deadline = clock.Now() + 30.0;
+    for (int i = 0; i < 10 && !ran; ++i) pump.Yield(deadline);
+    EXPECT_TRUE(ran);
+    EXPECT_LT(clock.Now(), deadline) << "woke for the event, not at the deadline";
+}
+
 TEST_F(RealLink, UnopenablePortGivesAReason)
 {
     port.SetPortName("/dev/pelora-no-such-port");
