@@ -1,6 +1,7 @@
 #include "MFUMain.h"
 
 #include "MessageBoxDialogs.h"
+#include "Skin.h"
 #include "StepInstructions.h"
 #include "TaskList.h"
 #include "TitleBar.h"
@@ -44,6 +45,7 @@ class MFUMain::BusyScope {
 public:
     explicit BusyScope(MFUMain& window) : window_(window)
     {
+        hadFocus_ = window_.NextCmd_->hasFocus() || window_.BackCmd_->hasFocus();
         window_.busy_ = true;
         window_.backWanted_ = window_.BackCmd_->isEnabled();
         window_.NextCmd_->setEnabled(false);
@@ -54,11 +56,19 @@ public:
         window_.busy_ = false;
         window_.NextCmd_->setEnabled(window_.WizardStage_ < 3);
         window_.BackCmd_->setEnabled(window_.backWanted_);
+        // Disabling the focused button moved the focus on; bring it back.
+        if (hadFocus_) {
+            if (window_.NextCmd_->isEnabled())
+                window_.NextCmd_->setFocus();
+            else if (window_.BackCmd_->isEnabled())
+                window_.BackCmd_->setFocus();
+        }
     }
     void WantBack(bool wanted) { window_.backWanted_ = wanted; }
 
 private:
     MFUMain& window_;
+    bool hadFocus_ = false;
 };
 
 MFUMain::MFUMain(WizardServices services, QWidget* parent)
@@ -66,6 +76,7 @@ MFUMain::MFUMain(WizardServices services, QWidget* parent)
       services_(std::move(services)),
       link_(services_.port, services_.clock, services_.pump)
 {
+    InitWizardResources();
     ownDialogs_ = std::make_unique<MessageBoxDialogs>(this);
     BuildControls();
 }

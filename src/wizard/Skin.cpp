@@ -5,9 +5,15 @@
 #include <QStyleFactory>
 
 // The pictures and the style sheet live in a static library: register them.
-static void InitWizardResources() { Q_INIT_RESOURCE(wizard); }
+static void RegisterWizardResources() { Q_INIT_RESOURCE(wizard); }
 
 namespace pelora {
+
+void InitWizardResources()
+{
+    static const bool registered = (RegisterWizardResources(), true);
+    (void)registered;
+}
 
 void ApplySkin(QApplication& application)
 {

@@ -1,13 +1,15 @@
 #include "TaskList.h"
 
+#include "Skin.h"
+
 #include <QHeaderView>
 
 namespace pelora {
 
-TaskList::TaskList(QWidget* parent)
-    : QTreeWidget(parent),
-      rowIcons_{QIcon(":/wizard/row-step.svg"), QIcon(":/wizard/row-info.svg"), QIcon(":/wizard/row-failure.svg")}
+TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
 {
+    InitWizardResources();
+    rowIcons_ = {QIcon(":/wizard/row-step.svg"), QIcon(":/wizard/row-info.svg"), QIcon(":/wizard/row-failure.svg")};
     setObjectName("TaskLst");
     setAccessibleName(tr("Task log"));
     setColumnCount(4);
@@ -17,10 +19,13 @@ TaskList::TaskList(QWidget* parent)
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::StrongFocus);
     setIconSize(QSize(16, 16));
-    header()->setStretchLastSection(true);
+    header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     const int widths[] = {32, 60, 360, 80};
     for (int column = 0; column < 4; ++column) setColumnWidth(column, widths[column]);
+    // The event column takes what the frame leaves, so nothing scrolls sideways.
+    header()->setSectionResizeMode(2, QHeaderView::Stretch);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
 }

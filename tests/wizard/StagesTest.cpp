@@ -1,0 +1,138 @@
+#include "WizardFixture.h"
+
+#include "wizard/StepInstructions.h"
+#include "wizard/TaskList.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSvgWidget>
+
+using namespace wizardtest;
+using Icon = pelora::Dialogs::Icon;
+using Buttons = pelora::Dialogs::Buttons;
+using Answer = pelora::Dialogs::Answer;
+
+namespace {
+
+QString Page(int stage) { return QString::fromStdString(pelora::StepInstructionsText(stage)); }
+
+}  // namespace
+
+TEST_F(WizardTest, SilentDeviceLeavesStageOneWithoutAWordAndTheNextTryStartsOver)
+{
+    MakeWindow();
+    harness_->Faults().UnplugAt(0.0, 21.5);
+    ASSERT_TRUE(Load());
+    window_->NextCmd_Click();
+    EXPECT_EQ(window_->WizardStage(), 1);
+    EXPECT_EQ(window_->Lbl1()->text(), Page(1));
+    EXPECT_EQ(FramesWithCommand(0x84), 12);
+    EXPECT_TRUE(window_->NextCmd()->isEnabled());
+    EXPECT_FALSE(window_->BackCmd()->isEnabled());
+
+    // The device is back: the next Next starts again from the identification.
+    window_->NextCmd_Click();
+    EXPECT_EQ(window_->WizardStage(), 2);
+    EXPECT_EQ(FramesWithCommand(0x84), 13);
+}
+
+TEST_F(WizardTest, AnotherModelGetsOneExclamationBoxEndingInTheProductName)
+{
+    sim::DeviceConfig other;
+    other.modelKey = "KALO";
+    MakeWindow(other);
+    dialogs_.Expect({Icon::Exclamation, Buttons::Ok, "Firmware Update", Text(783) + " Pelora 1D!", Answer::Ok});
+    ASSERT_TRUE(Load());
+    window_->NextCmd_Click();
+    EXPECT_EQ(window_->WizardStage(), 1);
+    EXPECT_EQ(FramesWithCommand(0xA8), 0);
+}
+
+TEST_F(WizardTest, RefusedDeepSleepGetsTheStopBoxAndStageOne)
+{
+    MakeWindow();
+    harness_->Faults().Reject(0xA8, 10);
+    dialogs_.Expect({Icon::Stop, Buttons::Ok, "Firmware Update",
+                     "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.", Answer::Ok});
+    ASSERT_TRUE(Load());
+    window_->NextCmd_Click();
+    EXPECT_EQ(window_->WizardStage(), 1);
+    EXPECT_EQ(window_->Lbl1()->text(), Page(1));
+    EXPECT_TRUE(window_->Link().State().CommFailed);
+}
+
+TEST_F(WizardTest, PassedChecksShowPageTwoAndBackReturnsToPageOne)
+{
+    ASSERT_TRUE(Load());
+    window_->NextCmd_Click();
+    auto& w = *window_;
+    EXPECT_EQ(w.WizardStage(), 2);
+    EXPECT_EQ(w.Lbl1()->text(), Page(2));
+    EXPECT_FALSE(w.Image2()->isHidden());
+    EXPECT_TRUE(w.BackCmd()->isEnabled());
+    EXPECT_TRUE(w.NextCmd()->isEnabled());
+    EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
+    const auto& sleep = harness_->Writes().back().bytes;
+    EXPECT_EQ(sleep, (std::vector<std::uint8_t>{0xA8, 0x55, 0x00}));
+
+    w.BackCmd_Click();
+    EXPECT_EQ(w.WizardStage(), 1);
+    EXPECT_EQ(w.Lbl1()->text(), Page(1));
+    EXPECT_TRUE(w.Image2()->isHidden());
+    EXPECT_FALSE(w.BackCmd()->isEnabled());
+    EXPECT_TRUE(w.NextCmd()->isEnabled());
+}
+
+TEST_F(WizardTest, NextAtStageTwoSwapsInstructionsForTheLog)
+{
+    ReachStage2();
+    auto& w = *window_;
+    const std::size_t writesBefore = harness_->Writes().size();
+    w.NextCmd_Click();
+    EXPECT_EQ(w.WizardStage(), 3);
+    EXPECT_TRUE(w.XPFrame()->isHidden());
+    EXPECT_FALSE(w.TaskLst()->isHidden());
+    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 3);  // the image rows of start-up
+    EXPECT_FALSE(w.NextCmd()->isEnabled());
+    EXPECT_TRUE(w.BackCmd()->isEnabled());
+    EXPECT_TRUE(w.ProfileRestorePending());
+    EXPECT_TRUE(w.ProfileSafe());
+    EXPECT_FALSE(w.Link().DeepSleepRequest);
+
+    // A second Next at stage 3 starts nothing.
+    w.NextCmd_Click();
+    EXPECT_EQ(w.WizardStage(), 3);
+    EXPECT_GE(harness_->Writes().size(), writesBefore);
+
+    // Back empties and hides the log, and the checks can be run again.
+    w.BackCmd_Click();
+    EXPECT_EQ(w.WizardStage(), 1);
+    EXPECT_TRUE(w.TaskLst()->isHidden());
+    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 0);
+    EXPECT_FALSE(w.XPFrame()->isHidden());
+    EXPECT_EQ(w.Lbl1()->text(), Page(1));
+    EXPECT_FALSE(w.Link().State().CommFailed);
+}
+
+TEST_F(WizardTest, NextAndBackAreDisabledWhileTheChecksRunAndClicksThenStartNothing)
+{
+    MakeWindow();
+    harness_->Faults().UnplugAt(0.0, 5.0);
+    ASSERT_TRUE(Load());
+    bool nextEnabled = true;
+    bool backEnabled = true;
+    harness_->At(3.0, [&] {
+        nextEnabled = window_->NextCmd()->isEnabled();
+        backEnabled = window_->BackCmd()->isEnabled();
+        window_->NextCmd_Click();  // a click that slipped through must be ignored
+        window_->BackCmd_Click();
+    });
+    window_->NextCmd_Click();
+    EXPECT_FALSE(nextEnabled);
+    EXPECT_FALSE(backEnabled);
+    EXPECT_EQ(window_->WizardStage(), 2);
+    EXPECT_EQ(FramesWithCommand(0xA8), 1);
+    EXPECT_TRUE(window_->NextCmd()->isEnabled());
+    EXPECT_TRUE(window_->BackCmd()->isEnabled());
+}
