@@ -38,6 +38,9 @@ QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 constexpr const char* kBoxTitle = "Firmware Update";
 constexpr const char* kSleepFailure = "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.";
 constexpr const char* kProgramCaption = "Pelora 1D Firmware Update";
+constexpr const char* kCableLost =
+    "The connection to the interface cable was lost. Check that the cable is plugged in and clipped on the DC, "
+    "then click Next to try again.";
 
 }  // namespace
 
@@ -320,20 +323,8 @@ void MFUMain::NextCmd_Click()
     ++WizardStage_;
     if (WizardStage_ < 3) {
         BusyScope busy(*this);
-        if (!link_.ReadDeviceId()) {
-            WizardStage_ = 1;  // a silent device: the diver repeats page 1
-            return;
-        }
-        if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
-            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, kBoxTitle,
-                         GetText(783) + " " + Latin1ToUtf8(image_.ImageProductName) + "!");
+        if (!CheckDeviceAndSendToSleep()) {
             WizardStage_ = 1;
-            return;
-        }
-        link_.DeepSleepRequest = true;
-        if (!link_.SetSleepMode()) {
-            WizardStage_ = 1;
-            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kSleepFailure);
             return;
         }
         LoadStepInstructions(WizardStage_);
@@ -351,6 +342,38 @@ void MFUMain::NextCmd_Click()
         BusyScope busy(*this);
         UpdateFirmware();
     }
+}
+
+// The three checks of leaving stage 1: the device answers, is the image's
+// model, and takes the Deep Sleep command.
+bool MFUMain::CheckDeviceAndSendToSleep()
+{
+    if (!ReconnectIfCableWasPulled()) return false;
+    try {
+        if (!link_.ReadDeviceId()) return false;  // a silent device: the diver repeats page 1
+        if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
+            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, kBoxTitle,
+                         GetText(783) + " " + Latin1ToUtf8(image_.ImageProductName) + "!");
+            return false;
+        }
+        link_.DeepSleepRequest = true;
+        if (!link_.SetSleepMode()) {
+            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kSleepFailure);
+            return false;
+        }
+        return true;
+    } catch (const LinkRuntimeError&) {
+        // The port refused to send: the cable was pulled during the checks.
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kCableLost);
+        return false;
+    }
+}
+
+// A cable pulled since the last check left the port closed: find and open it
+// again (the diver may cancel, and stays at stage 1).
+bool MFUMain::ReconnectIfCableWasPulled()
+{
+    return services_.port.IsOpen() || TestInterface();
 }
 
 void MFUMain::UpdateFirmware()

@@ -83,6 +83,8 @@ private:
     void PutOnTop();
     void UnDoPutOnTop();
     void CreateTrayIcon();
+    bool CheckDeviceAndSendToSleep();
+    bool ReconnectIfCableWasPulled();
     void UpdateFirmware();
     void GoBack();
     void EndProgram(int exitCode);

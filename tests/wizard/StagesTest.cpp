@@ -136,3 +136,24 @@ TEST_F(WizardTest, NextAndBackAreDisabledWhileTheChecksRunAndClicksThenStartNoth
     EXPECT_TRUE(window_->NextCmd()->isEnabled());
     EXPECT_TRUE(window_->BackCmd()->isEnabled());
 }
+
+TEST_F(WizardTest, CablePulledDuringTheChecksIsReportedAndTheNextTryReconnects)
+{
+    MakeWindow();
+    harness_->Faults().UnplugAt(0.0, 3.0);
+    ASSERT_TRUE(Load());
+    harness_->At(1.0, [&] { harness_->Port().Close(); });  // the system drops the vanished port
+    dialogs_.Expect({Icon::Stop, Buttons::Ok, "Firmware Update",
+                     "The connection to the interface cable was lost. Check that the cable is plugged in and "
+                     "clipped on the DC, then click Next to try again.",
+                     Answer::Ok});
+    window_->NextCmd_Click();
+    EXPECT_EQ(window_->WizardStage(), 1);
+    EXPECT_TRUE(window_->NextCmd()->isEnabled());
+
+    const int searchesBefore = portFinder_.calls;
+    window_->NextCmd_Click();
+    EXPECT_EQ(portFinder_.calls, searchesBefore + 1);
+    EXPECT_TRUE(harness_->PortIsOpen());
+    EXPECT_EQ(window_->WizardStage(), 2);
+}
