@@ -48,7 +48,7 @@ class MFUMain::BusyScope {
 public:
     explicit BusyScope(MFUMain& window) : window_(window)
     {
-        hadFocus_ = window_.NextCmd_->hasFocus() || window_.BackCmd_->hasFocus();
+        hadFocus_ = window_.focusWidget() == window_.NextCmd_ || window_.focusWidget() == window_.BackCmd_;
         window_.busy_ = true;
         window_.backWanted_ = window_.BackCmd_->isEnabled();
         window_.NextCmd_->setEnabled(false);
