@@ -425,7 +425,14 @@ void MFUMain::CloseCmd_Click()
 {
     if (closing_) return;
     closing_ = true;
-    if (!ProfileSafe_ && services_.profileRecovering) services_.profileRecovering();
+    // Every step runs even when an earlier one fails: the program always ends.
+    auto step = [](auto&& action) {
+        try {
+            action();
+        } catch (const std::exception&) {
+        }
+    };
+    if (!ProfileSafe_ && services_.profileRecovering) step(services_.profileRecovering);
     UnDoPutOnTop();
     LinkState& link = link_.State();
     link.LinkAbort = true;
@@ -435,8 +442,10 @@ void MFUMain::CloseCmd_Click()
     link.RxBuf.assign(1, 0);
     link.RxBlockBuf.assign(1, 0);
     if (config_ && !config_->RunOnClose.empty())
-        services_.launcher.StartDetached(PathInFolder(services_.applicationFolder, config_->RunOnClose),
-                                         services_.applicationFolder);
+        step([this] {
+            services_.launcher.StartDetached(PathInFolder(services_.applicationFolder, config_->RunOnClose),
+                                             services_.applicationFolder);
+        });
     texts_.Close();
     EndProgram(0);
 }

@@ -58,3 +58,14 @@ TEST_F(WizardTest, CloseWithAnOutstandingRestoreRunsTheRecoveryFirst)
     EXPECT_THROW(window_->CloseCmd_Click(), ProgramEnded);
     EXPECT_FALSE(ran);
 }
+
+TEST_F(WizardTest, AFailingRecoveryDoesNotStopTheClosingSequence)
+{
+    configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "|Tool.exe|5000";
+    ASSERT_TRUE(Load());
+    recovery_ = [] { throw pelora::LinkRuntimeError("the serial port refused the write"); };
+    window_->SetProfileSafe(false);
+    EXPECT_THROW(window_->CloseCmd_Click(), ProgramEnded);
+    EXPECT_EQ(launcher_.started.size(), 1u);
+    EXPECT_FALSE(window_->Texts().IsOpen());
+}
