@@ -109,6 +109,20 @@ std::vector<std::string> SplitAtBlanks(const std::string& text)
 
 std::string LastTwoChars(const std::string& text) { return text.size() <= 2 ? text : text.substr(text.size() - 2); }
 
+// Runs an operation that has its own error handler: a run-time error sets
+// both stop flags and ends it quietly, with a false result where it has one.
+template <typename Operation>
+auto EndQuietlyOnError(LinkState& state, Operation operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (const LinkRuntimeError&) {
+        state.LinkAbort = true;
+        state.LinkCancel = true;
+        return decltype(operation())();
+    }
+}
+
 }  // namespace
 
 CommModule::CommModule(SerialPort& port, Clock& clock, EventPump& pump)
@@ -176,6 +190,61 @@ void CommModule::AssembleReply(std::span<const std::uint8_t> Data)
 }
 
 // ---------------------------------------------------------------------------
+// The transaction every command follows
+
+int CommModule::RunTransaction(const Transaction& transaction)
+{
+    transaction.send();
+    return AwaitReply(transaction);
+}
+
+int CommModule::AwaitReply(const Transaction& transaction)
+{
+    int tries = 0;
+    while (AwaitTry(transaction, tries) == TryEnd::ResendDue) {
+        ++tries;
+        transaction.send();
+        // Judged before the next poll: the last resend is not awaited, and a
+        // rejection resends even when a stop flag is already set.
+        if (WaitOver(transaction, tries)) break;
+    }
+    return tries;
+}
+
+CommModule::TryEnd CommModule::AwaitTry(const Transaction& transaction, int tries)
+{
+    for (;;) {
+        state_.ElapsedTime = Poll(state_.StartTime, transaction.timeout);
+        if (ResendDue(transaction, tries)) return TryEnd::ResendDue;
+        if (WaitOver(transaction, tries)) return TryEnd::WaitOver;
+    }
+}
+
+bool CommModule::ResendDue(const Transaction& transaction, int tries) const
+{
+    const auto& s = state_;
+    if (transaction.replyBeforeResend && s.ReplyDone) return false;
+    const bool timedOut =
+        s.ElapsedTime > transaction.timeout && tries < transaction.limit && !AnySet(transaction.resendGuards);
+    return timedOut || (transaction.resendOnNak && s.NakReceived);
+}
+
+bool CommModule::WaitOver(const Transaction& transaction, int tries) const
+{
+    const auto& s = state_;
+    const bool stopped = AnySet(transaction.stopFlags) &&
+                         (!transaction.stopAfterTimeout || s.ElapsedTime > transaction.timeout);
+    return s.ReplyDone || stopped || tries >= transaction.limit;
+}
+
+bool CommModule::AnySet(unsigned flags) const
+{
+    const auto& s = state_;
+    return ((flags & kReplyDone) && s.ReplyDone) || ((flags & kLinkCancel) && s.LinkCancel) ||
+           ((flags & kLinkAbort) && s.LinkAbort) || ((flags & kCommFailed) && s.CommFailed);
+}
+
+// ---------------------------------------------------------------------------
 // Helpers of every transaction
 
 double CommModule::Poll(double start, double timeout)
@@ -187,6 +256,20 @@ double CommModule::Poll(double start, double timeout)
     if (deadline <= now) deadline = now + timeout;
     pump_.Yield(deadline);
     return clock_.Now() - start;
+}
+
+void CommModule::ExpectReply(std::uint8_t command)
+{
+    state_.CurrentCommand = command;
+    state_.RxCount = 0;
+    state_.ReplyDone = false;
+}
+
+void CommModule::SendRequest(std::int16_t length, bool clearPort)
+{
+    if (clearPort) ClearPortBuffers();
+    state_.StartTime = clock_.Now();
+    SendTxBuffer(length);
 }
 
 void CommModule::ClearPortBuffers()
@@ -204,51 +287,28 @@ void CommModule::PutCommandWithWord(std::uint8_t command, std::int32_t word, std
     state_.TxBuf[2] = static_cast<std::uint8_t>(word % 256);
 }
 
-void CommModule::SetStopFlags()
-{
-    state_.LinkAbort = true;
-    state_.LinkCancel = true;
-}
-
 // ---------------------------------------------------------------------------
 // Memory and code transfers
 
 bool CommModule::SendBlockHeader(std::int32_t Address, std::uint8_t Command)
 {
-    try {
-        return SendBlockHeaderUnguarded(Address, Command);
-    } catch (const LinkRuntimeError&) {
-        SetStopFlags();
-        return false;
-    }
+    return EndQuietlyOnError(state_, [&] { return SendBlockHeaderUnguarded(Address, Command); });
 }
 
 bool CommModule::SendBlockHeaderUnguarded(std::int32_t address, std::uint8_t command)
 {
-    constexpr double timeout = 0.2;
-    constexpr int limit = 11;
     auto& s = state_;
-    auto send = [&] {
-        s.CurrentCommand = command;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        PutCommandWithWord(command, address, kMaxAddress);
-        ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(3);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel && !s.LinkAbort) ||
-            s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || s.LinkAbort || tries >= limit) break;
-    }
+    const Transaction header{.timeout = 0.2,
+                             .limit = 11,
+                             .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
+                             .resendOnNak = true,
+                             .stopFlags = kLinkCancel | kLinkAbort,
+                             .send = [&] {
+                                 ExpectReply(command);
+                                 PutCommandWithWord(command, address, kMaxAddress);
+                                 SendRequest(3, true);
+                             }};
+    RunTransaction(header);
     if (s.ReplyDone && !s.NakReceived) return true;
     s.CommFailed = true;
     return false;
@@ -256,132 +316,112 @@ bool CommModule::SendBlockHeaderUnguarded(std::int32_t address, std::uint8_t com
 
 void CommModule::WriteBlock(std::int32_t Address, std::uint8_t Command)
 {
-    try {
-        WriteBlockUnguarded(Address, Command);
-    } catch (const LinkRuntimeError&) {
-        SetStopFlags();
-    }
+    EndQuietlyOnError(state_, [&] { WriteBlockUnguarded(Address, Command); });
 }
 
 void CommModule::WriteBlockUnguarded(std::int32_t address, std::uint8_t command)
 {
-    constexpr double timeout = 1.0;
-    constexpr int attemptLimit = 4;
-    auto& s = state_;
+    // A failed block is not resent alone: every attempt repeats the header
+    // exchange, and the fourth failure gives up without sending again.
+    const Transaction dataPhase{.timeout = 1.0,
+                                .limit = 4,
+                                .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
+                                .resendOnNak = true,
+                                .stopFlags = kLinkCancel | kLinkAbort | kCommFailed,
+                                .send = {}};  // each attempt sends itself, header first
+    if (!SendHeaderAndBlock(address, command)) return;
     int attempts = 0;
-    for (;;) {  // one attempt: the header exchange, then the block
-        s.LinkCancel = false;
-        ClearPortBuffers();
-        if (!SendBlockHeader(address, command) || s.CommFailed) return;
-
-        std::copy(s.BlockBuf.begin(), s.BlockBuf.end(), s.TxBuf.begin());
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        s.NakReceived = false;
-        s.StartTime = clock_.Now();
-        ClearPortBuffers();
-        SendTxBuffer(kBlockFrameLength);
-
-        for (;;) {
-            s.ElapsedTime = Poll(s.StartTime, timeout);
-            if ((s.ElapsedTime > timeout && !s.ReplyDone && !s.LinkCancel && !s.LinkAbort) || s.NakReceived) {
-                ++attempts;
-                if (attempts < attemptLimit) break;  // header and block again
-                s.CommFailed = true;
-            }
-            if (s.ReplyDone || s.CommFailed || s.LinkCancel || s.LinkAbort || attempts >= attemptLimit) return;
+    while (AwaitTry(dataPhase, attempts) == TryEnd::ResendDue) {
+        if (++attempts >= dataPhase.limit) {
+            state_.CommFailed = true;
+            return;
         }
+        if (!SendHeaderAndBlock(address, command)) return;
     }
+}
+
+bool CommModule::SendHeaderAndBlock(std::int32_t address, std::uint8_t command)
+{
+    auto& s = state_;
+    s.LinkCancel = false;
+    ClearPortBuffers();
+    if (!SendBlockHeader(address, command) || s.CommFailed) return false;
+
+    // The header's code stays current, so the write-group rule judges the block.
+    std::copy(s.BlockBuf.begin(), s.BlockBuf.end(), s.TxBuf.begin());
+    s.RxCount = 0;
+    s.ReplyDone = false;
+    s.NakReceived = false;
+    s.StartTime = clock_.Now();
+    ClearPortBuffers();
+    SendTxBuffer(kBlockFrameLength);
+    return true;
 }
 
 void CommModule::SendChecksum(std::uint8_t Command, std::int32_t Value)
 {
-    try {
-        SendClosingWord(Command, Value);
-    } catch (const LinkRuntimeError&) {
-        SetStopFlags();
-    }
+    EndQuietlyOnError(state_, [&] { SendClosingWord(Command, Value); });
 }
 
 void CommModule::SendCode2Word(std::int32_t Value) { SendClosingWord(kCode2Word, Value); }
 
 void CommModule::SendClosingWord(std::uint8_t command, std::int32_t value)
 {
-    constexpr double timeout = 1.0;
-    constexpr int limit = 4;
     auto& s = state_;
     s.LinkAbort = false;
-    auto send = [&] {
-        s.CurrentCommand = command;
-        s.RxExpected = 1;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        PutCommandWithWord(command, value, kMaxWord);
-        ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(3);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        // The reply is not consulted here: one that completes just as the
-        // time-out passes is followed by one more request.
-        if ((s.ElapsedTime > timeout && tries < limit && !s.LinkAbort) || s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkAbort || tries >= limit) break;
-    }
-    if (tries >= limit || s.LinkAbort) s.CommFailed = true;
+    // The reply is not consulted before a resend: one that completes just as
+    // the time-out passes is followed by one more request.
+    const Transaction closingWord{.timeout = 1.0,
+                                 .limit = 4,
+                                  .resendGuards = kLinkAbort,
+                                 .resendOnNak = true,
+                                  .stopFlags = kLinkAbort,
+                                  .send = [&] {
+                                      s.RxExpected = 1;
+                                      ExpectReply(command);
+                                      PutCommandWithWord(command, value, kMaxWord);
+                                      SendRequest(3, true);
+                                  }};
+    const int tries = RunTransaction(closingWord);
+    if (tries >= closingWord.limit || s.LinkAbort) s.CommFailed = true;
 }
 
 void CommModule::ReadMemoryBlocks(std::int32_t StartAddress, std::int32_t EndAddress)
 {
-    try {
-        ReadMemoryBlocksUnguarded(StartAddress, EndAddress);
-    } catch (const LinkRuntimeError&) {
-        SetStopFlags();
-    }
+    EndQuietlyOnError(state_, [&] { ReadMemoryBlocksUnguarded(StartAddress, EndAddress); });
 }
 
 void CommModule::ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32_t endAddress)
 {
-    constexpr double timeout = 0.2;
-    constexpr int limit = 4;
     auto& s = state_;
     s.LinkCancel = false;
     std::int32_t address = startAddress;
     auto request = [&](bool clearPort) {
-        s.CurrentCommand = kBlockRead;
         s.RxExpected = kBlockReplyLength;
-        s.RxCount = 0;
-        s.ReplyDone = false;
+        ExpectReply(kBlockRead);
         PutCommandWithWord(kBlockRead, address, kMaxAddress);
-        if (clearPort) ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(3);
+        SendRequest(3, clearPort);
     };
     auto copyBlockReply = [&] {
         const std::size_t end = std::min({std::size_t{130}, s.RxBuf.size(), s.RxBlockBuf.size()});
         for (std::size_t k = 1; k < end; ++k) s.RxBuf[k] = s.RxBlockBuf[k];
     };
+    const Transaction blockRead{.timeout = 0.2,
+                                .limit = 4,
+                                .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
+                                .resendOnNak = true,
+                                .stopFlags = kLinkCancel | kLinkAbort,
+                                .send = [&] { request(true); }};
 
     request(true);
-    int tries = 0;
     bool blockDone = false;
     for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel && !s.LinkAbort) ||
-            s.NakReceived) {
-            ++tries;
-            request(true);
-        }
+        int tries = AwaitReply(blockRead);
         if (s.ReplyDone) {
             copyBlockReply();
             address += kUnitsPerBlock;
             blockDone = true;
+            // The next block's first request leaves the port's buffers alone.
             if (address <= endAddress) {
                 tries = 0;
                 request(false);
@@ -390,80 +430,59 @@ void CommModule::ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32
         // The address ends the read only once a block has arrived: a
         // single-block read waits for its block.
         const bool rangeDone = blockDone && (address >= endAddress || address == kLastReadAddress);
-        if (s.LinkAbort || s.LinkCancel || tries >= limit || rangeDone) break;
+        const bool failed = s.LinkCancel || s.LinkAbort || tries >= blockRead.limit;
+        if (failed) s.CommFailed = true;
+        if (failed || rangeDone) return;
     }
-    if (s.LinkCancel || s.LinkAbort || tries >= limit) s.CommFailed = true;
 }
 
 bool CommModule::SendRecordHeader(std::int32_t Address)
 {
-    try {
-        return SendRecordHeaderUnguarded(Address);
-    } catch (const LinkRuntimeError&) {
-        SetStopFlags();
-        return false;
-    }
+    return EndQuietlyOnError(state_, [&] { return SendRecordHeaderUnguarded(Address); });
 }
 
 bool CommModule::SendRecordHeaderUnguarded(std::int32_t address)
 {
-    constexpr double timeout = 0.1;
-    constexpr int limit = 11;
     auto& s = state_;
     s.LinkCancel = false;
-    auto send = [&] {
-        s.CurrentCommand = kRecordHeader;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        PutCommandWithWord(kRecordHeader, address, kMaxAddress);
-        ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(3);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        // A rejection completes the write-group reply and ends the exchange.
-        if (s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel && !s.LinkAbort) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || s.LinkAbort || tries >= limit) break;
-    }
+    // No resend on a rejection: it completes the write-group reply and ends
+    // the exchange.
+    const Transaction header{.timeout = 0.1,
+                             .limit = 11,
+                             .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
+                             .stopFlags = kLinkCancel | kLinkAbort,
+                             .send = [&] {
+                                 ExpectReply(kRecordHeader);
+                                 PutCommandWithWord(kRecordHeader, address, kMaxAddress);
+                                 SendRequest(3, true);
+                             }};
+    RunTransaction(header);
     return s.ReplyDone && !s.NakReceived;
 }
 
 void CommModule::WriteRecord(std::int32_t Address)
 {
-    constexpr double timeout = 0.2;
-    constexpr int limit = 11;
     auto& s = state_;
     s.LinkCancel = false;
     ClearPortBuffers();
     if (!SendRecordHeader(Address)) return;
 
     if (!s.RxBuf.empty()) s.RxBuf[0] = 0;
-    auto send = [&] {
-        std::copy_n(s.BlockBuf.begin(), kRecordFrameLength, s.TxBuf.begin());
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        s.StartTime = clock_.Now();
-        SendTxBuffer(kRecordFrameLength);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel) || s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || tries >= limit) break;
-    }
-    if (s.LinkCancel || tries >= limit) s.CommFailed = true;
+    // The record goes out under 0xB2, still current; its resends leave the
+    // port's buffers alone.
+    const Transaction dataPhase{.timeout = 0.2,
+                                .limit = 11,
+                                .resendGuards = kReplyDone | kLinkCancel,
+                                .resendOnNak = true,
+                                .stopFlags = kLinkCancel,
+                                .send = [&] {
+                                    std::copy_n(s.BlockBuf.begin(), kRecordFrameLength, s.TxBuf.begin());
+                                    s.RxCount = 0;
+                                    s.ReplyDone = false;
+                                    SendRequest(kRecordFrameLength, false);
+                                }};
+    const int tries = RunTransaction(dataPhase);
+    if (s.LinkCancel || tries >= dataPhase.limit) s.CommFailed = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -471,30 +490,19 @@ void CommModule::WriteRecord(std::int32_t Address)
 
 bool CommModule::ReadDeviceId()
 {
-    constexpr double timeout = 2.0;
-    constexpr int limit = 11;
     auto& s = state_;
-    auto send = [&] {
-        s.CurrentCommand = kIdentification;
-        s.RxExpected = kIdentificationLength;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        s.TxBuf[0] = kIdentification;
-        ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(1);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel) || s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || tries >= limit) break;
-    }
+    const Transaction identification{.timeout = 2.0,
+                                     .limit = 11,
+                                     .resendGuards = kReplyDone | kLinkCancel,
+                                    .resendOnNak = true,
+                                     .stopFlags = kLinkCancel,
+                                     .send = [&] {
+                                         s.RxExpected = kIdentificationLength;
+                                         ExpectReply(kIdentification);
+                                         s.TxBuf[0] = kIdentification;
+                                         SendRequest(1, true);
+                                     }};
+    RunTransaction(identification);
     if (!s.ReplyDone) return false;
 
     // Reply bytes 1..16 are the text; the first and the last are not examined.
@@ -519,105 +527,70 @@ bool CommModule::CheckDeviceId(std::string& IdText, const std::string& ImageMode
 
 bool CommModule::SetSleepMode()
 {
-    constexpr double timeout = 1.0;
-    constexpr int limit = 4;
     auto& s = state_;
     s.LinkAbort = false;
     s.CommFailed = false;
-    s.CurrentCommand = kSleepMode;
     s.RxExpected = 1;
-    s.RxCount = 0;
-    s.ReplyDone = false;
+    ExpectReply(kSleepMode);
     // The mode is read at every send; resends reset neither RxCount nor
-    // ReplyDone, the reply rule judges each notification's first byte.
-    auto send = [&] {
-        s.TxBuf[0] = kSleepMode;
-        s.TxBuf[1] = DeepSleepRequest ? kDeepSleepMode : kWakeMode;
-        s.StartTime = clock_.Now();
-        SendTxBuffer(2);
-    };
-
-    send();
-    int resends = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if (!s.ReplyDone && ((s.ElapsedTime > timeout && resends < limit && !s.LinkAbort) || s.NakReceived)) {
-            ++resends;
-            send();
-        }
-        if (s.ReplyDone || resends >= limit) break;
-        // A stop request suppresses the resends; without this the wait for a
-        // silent device would never end.
-        if (s.LinkAbort && s.ElapsedTime > timeout) {
-            s.CommFailed = true;
-            return false;
-        }
-    }
-    if (resends >= limit) s.CommFailed = true;
+    // ReplyDone, the reply rule judges each notification's first byte. A stop
+    // request suppresses the resends and, once the try has timed out, ends the
+    // wait: without that the wait for a silent device would never end.
+    const Transaction sleepMode{.timeout = 1.0,
+                                .limit = 4,
+                                .resendGuards = kLinkAbort,
+                                .resendOnNak = true,
+                                .replyBeforeResend = true,
+                                .stopFlags = kLinkAbort,
+                                .stopAfterTimeout = true,
+                                .send = [&] {
+                                    s.TxBuf[0] = kSleepMode;
+                                    s.TxBuf[1] = DeepSleepRequest ? kDeepSleepMode : kWakeMode;
+                                    SendRequest(2, false);
+                                }};
+    const int resends = RunTransaction(sleepMode);
+    if (resends >= sleepMode.limit || !s.ReplyDone) s.CommFailed = true;
     return !s.CommFailed;
 }
 
 std::uint8_t CommModule::ReadCodeRevision()
 {
-    constexpr double timeout = 1.0;
-    constexpr int limit = 11;
     auto& s = state_;
-    auto send = [&] {
-        s.CurrentCommand = kCodeRevision;
-        s.RxExpected = 2;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        s.TxBuf[0] = kCodeRevision;
-        s.StartTime = clock_.Now();
-        SendTxBuffer(1);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel) || s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || tries >= limit) break;
-    }
+    const Transaction revision{.timeout = 1.0,
+                               .limit = 11,
+                               .resendGuards = kReplyDone | kLinkCancel,
+                               .resendOnNak = true,
+                               .stopFlags = kLinkCancel,
+                               .send = [&] {
+                                   s.RxExpected = 2;
+                                   ExpectReply(kCodeRevision);
+                                   s.TxBuf[0] = kCodeRevision;
+                                   SendRequest(1, false);
+                               }};
+    RunTransaction(revision);
     if (!s.ReplyDone || s.RxBuf.size() < 2) return 0;
     return s.RxBuf[1];
 }
 
 bool CommModule::StartClockWrite()
 {
-    constexpr double timeout = 0.1;
-    constexpr int limit = 4;
     auto& s = state_;
-    auto send = [&] {
-        s.CurrentCommand = kClockWrite;
-        s.RxCount = 0;
-        s.ReplyDone = false;
-        s.TxBuf[0] = kClockWrite;
-        ClearPortBuffers();
-        s.StartTime = clock_.Now();
-        SendTxBuffer(1);
-    };
-
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if ((s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel) || s.NakReceived) {
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || tries >= limit) break;
-    }
+    const Transaction clockWrite{.timeout = 0.1,
+                                .limit = 4,
+                                 .resendGuards = kReplyDone | kLinkCancel,
+                                .resendOnNak = true,
+                                 .stopFlags = kLinkCancel,
+                                 .send = [&] {
+                                     ExpectReply(kClockWrite);
+                                     s.TxBuf[0] = kClockWrite;
+                                     SendRequest(1, true);
+                                 }};
+    RunTransaction(clockWrite);
     return s.ReplyDone && !s.NakReceived;
 }
 
 void CommModule::SetDeviceClock(const std::string& DateText, const std::string& TimeText, int Flag)
 {
-    constexpr double timeout = 1.0;
-    constexpr int limit = 4;
     auto& s = state_;
     const std::array<std::uint8_t, 9> record = ClockRecord(DateText, TimeText, Flag);
     std::copy(record.begin(), record.end(), s.BlockBuf.begin());
@@ -630,28 +603,21 @@ void CommModule::SetDeviceClock(const std::string& DateText, const std::string& 
     }
 
     // The record goes out under 0x97, which is still current; a rejection
-    // completes the reply like an acceptance.
-    auto send = [&] {
-        std::copy_n(s.BlockBuf.begin(), kClockFrameLength, s.TxBuf.begin());
-        ClearPortBuffers();
-        SendTxBuffer(kClockFrameLength);
-        s.StartTime = clock_.Now();
-    };
-    s.ReplyDone = false;
-    s.RxCount = 0;
-    send();
-    int tries = 0;
-    for (;;) {
-        s.ElapsedTime = Poll(s.StartTime, timeout);
-        if (s.ElapsedTime > timeout && tries < limit && !s.ReplyDone && !s.LinkCancel) {
-            s.ReplyDone = false;
-            s.RxCount = 0;
-            ++tries;
-            send();
-        }
-        if (s.ReplyDone || s.LinkCancel || tries >= limit) break;
-    }
-    if (!s.LinkCancel && tries >= limit) s.CommFailed = true;
+    // completes the reply like an acceptance. Its clock starts after the send.
+    const Transaction dataPhase{.timeout = 1.0,
+                                .limit = 4,
+                                .resendGuards = kReplyDone | kLinkCancel,
+                                .stopFlags = kLinkCancel,
+                                .send = [&] {
+                                    s.ReplyDone = false;
+                                    s.RxCount = 0;
+                                    std::copy_n(s.BlockBuf.begin(), kClockFrameLength, s.TxBuf.begin());
+                                    ClearPortBuffers();
+                                    SendTxBuffer(kClockFrameLength);
+                                    s.StartTime = clock_.Now();
+                                }};
+    const int tries = RunTransaction(dataPhase);
+    if (!s.LinkCancel && tries >= dataPhase.limit) s.CommFailed = true;
 }
 
 void CommModule::Delay(double Seconds)

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -79,15 +80,55 @@ public:
     bool DeepSleepRequest = false;
 
 private:
+    // The link flags a transaction can test, as bits.
+    enum LinkFlag : unsigned {
+        kReplyDone = 1u << 0,
+        kLinkCancel = 1u << 1,
+        kLinkAbort = 1u << 2,
+        kCommFailed = 1u << 3,
+    };
+
+    // One request and its wait: `send` (re)writes the request and sends it;
+    // the poll resends on a time-out or a rejection until the reply
+    // completes, a stop flag is seen or `limit` resends have gone out (the
+    // last of them is not awaited).
+    struct Transaction {
+        double timeout = 0.0;               // seconds each try waits
+        int limit = 0;                      // resends before giving up
+        unsigned resendGuards = 0;          // any of these set blocks a time-out resend
+        bool resendOnNak = false;           // a rejection resends at once and counts as a try
+        bool replyBeforeResend = false;     // a completed reply blocks a rejection's resend too
+        unsigned stopFlags = 0;             // any of these set ends the wait
+        bool stopAfterTimeout = false;      // ...but only once the try's time-out has passed
+        std::function<void()> send;
+    };
+    enum class TryEnd { ResendDue, WaitOver };
+
+    // Sends the request, then awaits its reply; returns the resends made.
+    int RunTransaction(const Transaction& transaction);
+    // Awaits the reply to a request already sent, resending as due.
+    int AwaitReply(const Transaction& transaction);
+    // Polls until a resend falls due or the wait is over.
+    TryEnd AwaitTry(const Transaction& transaction, int tries);
+    bool ResendDue(const Transaction& transaction, int tries) const;
+    bool WaitOver(const Transaction& transaction, int tries) const;
+    bool AnySet(unsigned flags) const;
+
     // One wait of a transaction: lets events run until something happens or
     // the try's time-out passes; returns the seconds since `start`.
     double Poll(double start, double timeout);
+    // A new reply to `command`: nothing received, nothing complete.
+    void ExpectReply(std::uint8_t command);
+    // Sends TxBuf's first `length` bytes from a fresh start time.
+    void SendRequest(std::int16_t length, bool clearPort);
     void ClearPortBuffers();
     void PutCommandWithWord(std::uint8_t command, std::int32_t word, std::int32_t limit);
-    void SetStopFlags();
 
     bool SendBlockHeaderUnguarded(std::int32_t address, std::uint8_t command);
     void WriteBlockUnguarded(std::int32_t address, std::uint8_t command);
+    // One attempt of a block write: the header exchange, then the block;
+    // false when the header failed and the write is over.
+    bool SendHeaderAndBlock(std::int32_t address, std::uint8_t command);
     void SendClosingWord(std::uint8_t command, std::int32_t value);
     void ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32_t endAddress);
     bool SendRecordHeaderUnguarded(std::int32_t address);
