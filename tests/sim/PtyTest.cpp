@@ -75,9 +75,10 @@ int OpenRaw(const std::string& path) {
     return fd;
 }
 
-// Reads until `count` bytes came or the device stayed quiet for a long while
-// (a guard against hanging, not a timing check).
-Bytes ReadReply(int fd, std::size_t count) {
+// Sends the request and reads until `count` bytes came or the device stayed
+// quiet for a long while (a guard against hanging, not a timing check).
+Bytes Ask(int fd, const Bytes& request, std::size_t count) {
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return {};
     Bytes reply;
     std::uint8_t buffer[256];
     while (reply.size() < count && SimProcess::WaitReadable(fd, 10000)) {
@@ -88,22 +89,20 @@ Bytes ReadReply(int fd, std::size_t count) {
     return reply;
 }
 
-Bytes Identify(int fd, std::size_t expected = 18) {
-    const std::uint8_t request[] = {0x84, 0x00};
-    if (write(fd, request, sizeof request) != 2) return {};
-    return ReadReply(fd, expected);
-}
-
 }  // namespace
 
-TEST(PeloraSimPty, AnswersIdentificationAndSurvivesAReopen) {
-    SimProcess sim({"--serial", "123456", "--version", "1A"});
+TEST(PeloraSimPty, AnswersOnItsPtyAcrossAReopenAndDumpsTheMemoryAtExit) {
+    const std::string dump = testing::TempDir() + "pelora-sim-dump.mem";
+    std::remove(dump.c_str());
+    SimProcess sim({"--serial", "123456", "--version", "1A", "--memory-size", "1024", "--fault", "reject:84,1",
+                    "--dump-memory", dump});
     ASSERT_FALSE(sim.path.empty());
 
     int fd = OpenRaw(sim.path);
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(SimProcess::WaitReadable(fd, 100));  // it does not speak first
-    Bytes reply = Identify(fd);
+    EXPECT_EQ(Ask(fd, {0x84, 0x00}, 1), Bytes{0xA5});
+    Bytes reply = Ask(fd, {0x84, 0x00}, 18);
     ASSERT_EQ(reply.size(), 18u);
     EXPECT_EQ(reply[0], 0x5A);
     EXPECT_EQ(std::string(reply.begin() + 1, reply.begin() + 17), "PELORA 1D-V1A H2");
@@ -111,33 +110,14 @@ TEST(PeloraSimPty, AnswersIdentificationAndSurvivesAReopen) {
 
     fd = OpenRaw(sim.path);
     ASSERT_GE(fd, 0);
-    const std::uint8_t readBlock0[] = {0xB4, 0x00, 0x00, 0x00};
-    ASSERT_EQ(write(fd, readBlock0, sizeof readBlock0), 4);
-    reply = ReadReply(fd, 129);
+    reply = Ask(fd, {0xB4, 0x00, 0x00, 0x00}, 129);
     ASSERT_EQ(reply.size(), 129u);
-    EXPECT_EQ(reply[1 + 10], 0x12);
-    EXPECT_EQ(reply[1 + 11], 0x34);
-    EXPECT_EQ(reply[1 + 12], 0x56);
+    EXPECT_EQ(Bytes(reply.begin() + 11, reply.begin() + 14), (Bytes{0x12, 0x34, 0x56}));
     close(fd);
 
     const int status = sim.Stop();
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST(PeloraSimPty, DumpsTheMemoryAtExit) {
-    const std::string dump = testing::TempDir() + "pelora-sim-dump.mem";
-    std::remove(dump.c_str());
-    {
-        SimProcess sim({"--memory-size", "1024", "--fault", "reject:84,1", "--dump-memory", dump});
-        ASSERT_FALSE(sim.path.empty());
-        const int fd = OpenRaw(sim.path);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(Identify(fd, 1), Bytes{0xA5});
-        EXPECT_EQ(Identify(fd).size(), 18u);
-        close(fd);
-        EXPECT_EQ(WEXITSTATUS(sim.Stop()), 0);
-    }
     struct stat info {};
     ASSERT_EQ(stat(dump.c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 1024 * 128);
@@ -147,6 +127,5 @@ TEST(PeloraSimPty, DumpsTheMemoryAtExit) {
 TEST(PeloraSimPty, RefusesABadFaultSpec) {
     SimProcess sim({"--fault", "explode"});
     EXPECT_TRUE(sim.path.empty());
-    const int status = sim.Stop();
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(WEXITSTATUS(sim.Stop()), 2);
 }

@@ -4,6 +4,7 @@
 // harness, the way a test sees the wire: no product link code involved.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/Memory.h"
@@ -12,6 +13,10 @@
 namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t Z = 0x5A;
+constexpr std::uint8_t Nak = 0xA5;
+inline const Bytes RevisionZero{Z, 0};  // the 0xBA reply of a default device
 
 class RawLink {
 public:
@@ -27,9 +32,14 @@ public:
     // Sends the frame with its trailing 0x00, then waits (virtually) until
     // `expected` bytes have come or `timeout` seconds have passed.
     Bytes Exchange(Bytes frame, std::size_t expected = 1, double timeout = 1.0) {
-        received.clear();
         frame.push_back(0x00);
-        harness.Port().Write(frame);
+        return Send(frame, expected, timeout);
+    }
+
+    // Puts the bytes on the line as they are, nothing appended.
+    Bytes Send(const Bytes& bytes, std::size_t expected, double timeout) {
+        received.clear();
+        harness.Port().Write(bytes);
         return WaitFor(expected, timeout);
     }
 
@@ -39,15 +49,40 @@ public:
         return received;
     }
 
+    // The 16-character identification text, or "" when the reply is not 'Z' and 17 more bytes.
+    std::string IdText(double timeout = 1.0) {
+        const Bytes reply = Exchange({0x84}, 18, timeout);
+        if (reply.size() != 18 || reply[0] != Z) return "";
+        return std::string(reply.begin() + 1, reply.end() - 1);
+    }
+
+    // Asks for the identification just before `moment` and for the revision
+    // just after it: returns what came of both.
+    Bytes AskAround(double moment, double margin) {
+        harness.At(moment - margin, [this] { harness.Port().Write(Bytes{0x84, 0x00}); });
+        harness.At(moment + margin, [this] { harness.Port().Write(Bytes{0xBA, 0x00}); });
+        received.clear();
+        return WaitFor(2, 2 * margin + (moment - harness.Now()) + 1.0);
+    }
+
+    static Bytes Header(std::uint8_t command, int unit) {
+        return {command, static_cast<std::uint8_t>((unit >> 8) & 0xFF), static_cast<std::uint8_t>(unit & 0xFF)};
+    }
+
     // Header then data, as a block write goes.
-    Bytes WriteBlock(std::uint8_t command, int address, Bytes data) {
-        Bytes header = Exchange({command, Hi(address), Lo(address)});
-        if (header != Bytes{0x5A}) return header;
+    Bytes WriteBlock(std::uint8_t command, int unit, Bytes data) {
+        Bytes header = Exchange(Header(command, unit));
+        if (header != Bytes{Z}) return header;
         return Exchange(std::move(data));
     }
 
-    static std::uint8_t Hi(int value) { return static_cast<std::uint8_t>((value >> 8) & 0xFF); }
-    static std::uint8_t Lo(int value) { return static_cast<std::uint8_t>(value & 0xFF); }
+    // Whether memory holds the first `length` bytes of `data` from `byteAddress` on.
+    bool MemoryHolds(const Bytes& data, std::size_t byteAddress, std::size_t length = 128) {
+        const auto& memory = harness.Dev().Memory();
+        return byteAddress + length <= memory.size() &&
+               std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length),
+                          memory.begin() + static_cast<std::ptrdiff_t>(byteAddress));
+    }
 
     // 128 bytes and a check byte; the profile check byte is their sum.
     static Bytes Block(std::uint8_t seed, int checkByte = -1) {
