@@ -108,38 +108,24 @@ TEST(Fwrtool, MakeRefusesImagesThatCannotBeValid)
     }
 }
 
-TEST(Fwrtool, InfoRefusesEveryKindOfDamagedImage)
+class FwrtoolInfo : public ::testing::TestWithParam<DamagedImage> {};
+
+TEST_P(FwrtoolInfo, RefusesTheDamagedImage)
 {
     TempDir dir;
-    const Bytes code1 = fwrtool::WriteImage(Spec(ImageLayout::Code1Only, 3, 0));
-    const Bytes both = fwrtool::WriteImage(Spec(ImageLayout::BothCodes, 2, 2));
-    std::vector<std::pair<std::string, Bytes>> damaged;
-    auto add = [&](const std::string& reason, Bytes bytes, auto&& damage) {
-        damage(bytes);
-        damaged.emplace_back(reason, std::move(bytes));
-    };
-    add("4", code1, [](Bytes& b) { At(b, 1, 32) = 0; });
-    add("5", code1, [](Bytes& b) { At(b, 1, 32) = 0, At(b, 1, 33) = 0; });
-    add("", code1, [](Bytes& b) { for (std::size_t i = 32; i <= 130; ++i) At(b, 1, i) = 1; });
-    add("", code1, [](Bytes& b) { At(b, 2, 0) |= 0x80; });
-    add("", code1, [](Bytes& b) { fwrtool::PutU16(b, 16, 1025), fwrtool::PutU16(b, 30, 1025); });
-    add("", code1, [](Bytes& b) { b.resize(b.size() - 1); });
-    add("Check sum error 1!", code1, [](Bytes& b) { At(b, 2, 130) ^= 0x40; });
-    add("Check sum error 2!", both, [](Bytes& b) { At(b, 2, 130) ^= 0x40; });
-    add("Check sum error 3!", both, [](Bytes& b) { At(b, 6, 130) ^= 0x40; });
+    const Outcome info = RunFwrtool("info " + Quoted(dir.Write("damaged.FWR", GetParam().bytes)));
+    EXPECT_EQ(info.exitCode, 1);
+    ASSERT_EQ(info.lines.size(), 1u);
+    ASSERT_EQ(info.lines[0].rfind("error=", 0), 0u) << info.lines[0];
+    if (!GetParam().reason.empty()) EXPECT_EQ(info.lines[0], "error=" + GetParam().reason);
+    else EXPECT_GT(info.lines[0].size(), 6u) << "a file error without code names its reason";
+}
 
-    for (std::size_t i = 0; i < damaged.size(); ++i) {
-        const auto& [reason, bytes] = damaged[i];
-        SCOPED_TRACE("damaged image " + std::to_string(i));
-        const Outcome info = RunFwrtool("info " + Quoted(dir.Write("d" + std::to_string(i), bytes)));
-        EXPECT_EQ(info.exitCode, 1);
-        ASSERT_EQ(info.lines.size(), 1u);
-        ASSERT_EQ(info.lines[0].rfind("error=", 0), 0u) << info.lines[0];
-        if (!reason.empty()) EXPECT_EQ(info.lines[0], "error=" + reason);
-        else EXPECT_GT(info.lines[0].size(), 6u);
-    }
+INSTANTIATE_TEST_SUITE_P(Fwrtool, FwrtoolInfo, ::testing::ValuesIn(DamagedImages()), NameOf);
 
-    const Outcome missing = RunFwrtool("info " + Quoted(dir.Path() / "none"));
+TEST(Fwrtool, InfoRefusesAMissingFile)
+{
+    const Outcome missing = RunFwrtool("info /nonexistent/pelora.FWR");
     EXPECT_EQ(missing.exitCode, 1);
     ASSERT_EQ(missing.lines.size(), 1u);
     EXPECT_EQ(missing.lines[0].rfind("error=", 0), 0u);

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 
 using pelora::Dialogs;
 using pelora::ImageLayout;
@@ -50,30 +49,19 @@ struct Box {
     Dialogs::Buttons buttons;
     std::string title;
     std::string text;
+    bool operator==(const Box&) const = default;
 };
 
-// Shows only the boxes a test expects, in order; any other box fails the test.
-class ScriptedDialogs : public Dialogs {
+std::ostream& operator<<(std::ostream& out, const Box& box) { return out << "box \"" << box.text << "\""; }
+
+class RecordingDialogs : public Dialogs {
 public:
-    void Expect(Box box) { expected_.push_back(std::move(box)); }
     Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override
     {
-        if (expected_.empty()) {
-            ADD_FAILURE() << "unexpected message box: " << text;
-            return Answer::Ok;
-        }
-        const Box box = expected_.front();
-        expected_.pop_front();
-        EXPECT_EQ(icon, box.icon);
-        EXPECT_EQ(buttons, box.buttons);
-        EXPECT_EQ(title, box.title);
-        EXPECT_EQ(text, box.text);
+        shown.push_back({icon, buttons, title, text});
         return Answer::Ok;
     }
-    ~ScriptedDialogs() override { EXPECT_TRUE(expected_.empty()) << "a message box did not show"; }
-
-private:
-    std::deque<Box> expected_;
+    std::vector<Box> shown;
 };
 
 class GetCodeTest : public ::testing::Test {
@@ -93,17 +81,11 @@ protected:
     bool RunWith(const Bytes& bytes) { return Run(dir.Write("PELORA.1D.FWR", bytes)); }
 
     std::string Text(int id) const { return texts.GetText(id); }
-    void ExpectErrorBox(const std::string& text)
-    {
-        dialogs.Expect({Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(280), text});
-    }
-    // The rows that stand before every message box.
-    std::vector<Row> RowsBeforeAMessage() const { return {{0, Text(776), Text(777)}, {0, Text(778), "..."}}; }
 
     TempDir dir;
     pelora::LanguageDb texts;
     RecordingTaskLog log;
-    ScriptedDialogs dialogs;
+    RecordingDialogs dialogs;
     pelora::LinkState link;
     pelora::ImageState image;
     int resetStageCalls = 0;
@@ -120,6 +102,7 @@ TEST_F(GetCodeTest, GoodImageLoadsAndSizesTheReceiveBuffers)
     const std::vector<Row> rows = {
         {0, Text(776), Text(777)}, {0, Text(778), Text(777)}, {1, "Pelora 1D, " + Text(781) + ": 1C.01", ""}};
     EXPECT_EQ(log.rows, rows);
+    EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_FALSE(link.CommFailed);
     EXPECT_EQ(resetStageCalls, 0);
     EXPECT_TRUE(image.Code1Only);
@@ -150,54 +133,34 @@ TEST_F(GetCodeTest, VersionRowShowsTheRevisionByLayout)
         EXPECT_EQ(log.rows[2], (Row{1, "P\xC3\xA9lora, " + Text(781) + c.ending, ""}))
             << "layout " << static_cast<int>(c.layout) << ", revision " << c.revision;
     }
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(GetCodeTest, MissingFileEndsSilently)
 {
     EXPECT_FALSE(Run(dir.Path() / "PELORA.1D.FWR"));
     EXPECT_EQ(log.rows, (std::vector<Row>{{0, Text(776), "..."}}));
+    EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(link.CommFailed);
     EXPECT_EQ(resetStageCalls, 1);
     EXPECT_EQ(link.RxBuf.size(), 7u);
 }
 
-TEST_F(GetCodeTest, EmptyTextsShowTheirErrorCode)
-{
-    Bytes bytes = fwrtool::WriteImage(Spec(ImageLayout::Code1Only, 2, 0));
-    At(bytes, 1, 32) = 0;
-    ExpectErrorBox(Text(779) + " 4!");
-    EXPECT_FALSE(RunWith(bytes));
-    EXPECT_EQ(log.rows, RowsBeforeAMessage());
-    EXPECT_TRUE(link.CommFailed);
-    EXPECT_EQ(resetStageCalls, 1);
+class GetCodeDamaged : public GetCodeTest, public ::testing::WithParamInterface<DamagedImage> {};
 
-    At(bytes, 1, 33) = 0;
-    ExpectErrorBox(Text(779) + " 5!");
-    EXPECT_FALSE(RunWith(bytes));
-}
-
-TEST_F(GetCodeTest, ReadFailureShowsTheMessageWithoutCode)
+TEST_P(GetCodeDamaged, ShowsTheReasonAndLoadsNothing)
 {
-    Bytes bytes = fwrtool::WriteImage(Spec(ImageLayout::BothCodes, 2, 2));
-    bytes.resize(bytes.size() - 10);
-    ExpectErrorBox(Text(779) + " !");
-    EXPECT_FALSE(RunWith(bytes));
-    EXPECT_EQ(log.rows, RowsBeforeAMessage());
+    const DamagedImage& damaged = GetParam();
+    EXPECT_FALSE(RunWith(damaged.bytes));
+    const std::string text = damaged.Checksum() ? damaged.reason : Text(779) + " " + damaged.reason + "!";
+    EXPECT_EQ(dialogs.shown, (std::vector<Box>{{Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(280), text}}));
+    EXPECT_EQ(log.rows, (std::vector<Row>{{0, Text(776), Text(777)}, {0, Text(778), "..."}}));
     EXPECT_TRUE(link.CommFailed);
-    EXPECT_EQ(resetStageCalls, 1);
+    EXPECT_EQ(resetStageCalls, damaged.Checksum() ? 0 : 1);
     EXPECT_EQ(link.RxBuf.size(), 7u);
 }
 
-TEST_F(GetCodeTest, ChecksumErrorsShowTheirOwnMessage)
-{
-    Bytes bytes = fwrtool::WriteImage(Spec(ImageLayout::BothCodes, 2, 2));
-    fwrtool::PutU16(bytes, 18, 0);
-    dialogs.Expect({Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(280), "Check sum error 3!"});
-    EXPECT_FALSE(RunWith(bytes));
-    EXPECT_EQ(log.rows, RowsBeforeAMessage());
-    EXPECT_TRUE(link.CommFailed);
-    EXPECT_EQ(link.RxBuf.size(), 7u);
-}
+INSTANTIATE_TEST_SUITE_P(GetCode, GetCodeDamaged, ::testing::ValuesIn(DamagedImages()), NameOf);
 
 TEST(DeviceConfiguration, FifthFieldGivesMinimumVersionAndRevisionSetting)
 {

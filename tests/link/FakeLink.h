@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/CommModule.h"
 #include "platform/Clock.h"
 #include "platform/EventPump.h"
 #include "platform/SerialPort.h"
@@ -46,6 +47,14 @@ public:
 class NoEvents : public pelora::EventPump {
 public:
     void Yield(double) override {}
+};
+
+// The link with these stand-ins, fed by hand.
+struct OfflineLink {
+    RecordingPort port;
+    StillClock clock;
+    NoEvents pump;
+    pelora::CommModule comm{port, clock, pump};
 };
 
 }  // namespace linktest

@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace linktest {
 
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::int32_t kCodeUnit = 0x2000;  // above the 4096 units of data memory
+
 
 // The link against the emulated device on the virtual clock, port open and
 // receive buffers sized for a 512-block memory as the image sets them.
@@ -35,10 +40,12 @@ protected:
         return frames;
     }
 
-    std::vector<double> sendTimes() const
+    // When they went out; with `minSize`, only frames of at least that many bytes.
+    std::vector<double> sendTimes(std::size_t minSize = 0) const
     {
         std::vector<double> times;
-        for (const auto& record : harness.Writes()) times.push_back(record.time);
+        for (const auto& record : harness.Writes())
+            if (record.bytes.size() >= minSize) times.push_back(record.time);
         return times;
     }
 
@@ -61,6 +68,22 @@ protected:
     sim::VirtualHarness harness;
     pelora::CommModule comm;
 };
+
+// A table's row runs against a fresh device, one that reports revision 7.
+template <class Row>
+class LinkTable : public LinkFixture, public ::testing::WithParamInterface<Row> {
+protected:
+    LinkTable() : LinkFixture([] { sim::DeviceConfig config; config.revision = 7; return config; }()) {}
+};
+
+template <class Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& info)
+{
+    return info.param.name;
+}
+
+// An operation as the tables run it, its result as a number (0 when it has none).
+using Operation = std::function<int(pelora::CommModule&)>;
 
 // A frame as the program puts it on the wire: the request and a trailing 0x00.
 inline Bytes Frame(Bytes request)

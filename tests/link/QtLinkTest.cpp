@@ -10,7 +10,8 @@
 #include <QCoreApplication>
 #include <QProcess>
 
-#include <memory>
+#include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -56,16 +57,6 @@ class RealLink : public ::testing::Test {
 protected:
     RealLink() { App(); }
 
-    void Open(SimProcess& sim)
-    {
-        ASSERT_FALSE(sim.Path().empty()) << "pelora-sim printed no pty path";
-        port.SetPortName(sim.Path());
-        port.SetBaudRate(38400);
-        std::string error;
-        ASSERT_TRUE(port.Open(&error)) << error;
-        comm.State().ResizeReceiveBuffers(512 * 136 + 2);
-    }
-
     pelora::SteadyClock clock;
     pelora::QtEventPump pump{clock};
     pelora::QtSerialPort port;
@@ -75,47 +66,42 @@ protected:
 TEST_F(RealLink, TransactionsOverThePseudoTerminal)
 {
     SimProcess sim({"--wire-timing", "--revision", "3"});
-    Open(sim);
+    ASSERT_FALSE(sim.Path().empty()) << "pelora-sim printed no pty path";
+    port.SetPortName(sim.Path());
+    port.SetBaudRate(38400);
+    std::string error;
+    ASSERT_TRUE(port.Open(&error)) << error;
+    auto& state = comm.State();
+    state.ResizeReceiveBuffers(512 * 136 + 2);
 
     ASSERT_TRUE(comm.ReadDeviceId());
     EXPECT_TRUE(comm.CheckDeviceId(comm.DeviceIdText, "PELORA"));
     EXPECT_EQ(comm.DeviceCodeVersion, "1B");
     EXPECT_EQ(comm.ReadCodeRevision(), 3);
 
+    // A logbook block, reversed and written back as a profile block, reads back the same.
     comm.ReadMemoryBlocks(16, 16);
-    EXPECT_FALSE(comm.State().CommFailed);
-    const std::vector<std::uint8_t> logbook(comm.State().RxBuf.begin() + 1, comm.State().RxBuf.begin() + 129);
-
-    // A profile block written back reads back the same.
-    std::copy(logbook.begin(), logbook.end(), comm.State().BlockBuf.begin());
-    unsigned sum = 0;
-    for (auto b : logbook) sum += b;
-    comm.State().BlockBuf[128] = static_cast<std::uint8_t>(sum);
-    std::reverse(comm.State().BlockBuf.begin(), comm.State().BlockBuf.begin() + 128);
+    EXPECT_FALSE(state.CommFailed);
+    std::reverse_copy(state.RxBuf.begin() + 1, state.RxBuf.begin() + 129, state.BlockBuf.begin());
+    const unsigned sum = std::accumulate(state.BlockBuf.begin(), state.BlockBuf.begin() + 128, 0u);
+    state.BlockBuf[128] = static_cast<std::uint8_t>(sum);
     comm.WriteBlock(32 - 16, 0xB5);
-    EXPECT_FALSE(comm.State().CommFailed);
+    EXPECT_FALSE(state.CommFailed);
     comm.ReadMemoryBlocks(32, 32);
-    EXPECT_FALSE(comm.State().CommFailed);
-    EXPECT_TRUE(std::equal(comm.State().BlockBuf.begin(), comm.State().BlockBuf.begin() + 128,
-                           comm.State().RxBuf.begin() + 1));
+    EXPECT_FALSE(state.CommFailed);
+    EXPECT_TRUE(std::equal(state.BlockBuf.begin(), state.BlockBuf.begin() + 128, state.RxBuf.begin() + 1));
 
     comm.SetDeviceClock("12/31/26", "13:05:09", 233);
-    EXPECT_FALSE(comm.State().CommFailed);
+    EXPECT_FALSE(state.CommFailed);
     EXPECT_TRUE(comm.SetSleepMode());
-}
 
-TEST_F(RealLink, VanishedDeviceNeverCrashes)
-{
-    SimProcess sim;
-    Open(sim);
-    ASSERT_TRUE(comm.ReadDeviceId());
+    // A vanished device never crashes: the pty master is gone, the port closes
+    // itself and refuses writes, which the transactions meet on their error paths.
     sim.Stop();
-    // The pty master is gone: the port closes itself and refuses writes, which
-    // the transactions meet on their error paths.
     for (int i = 0; i < 20 && port.IsOpen(); ++i) pump.Yield(clock.Now() + 0.05);
     EXPECT_FALSE(port.IsOpen());
     comm.ReadMemoryBlocks(16, 16);
-    EXPECT_TRUE(comm.State().LinkAbort);
+    EXPECT_TRUE(state.LinkAbort);
     EXPECT_THROW(comm.ReadDeviceId(), pelora::LinkRuntimeError);
 }
 

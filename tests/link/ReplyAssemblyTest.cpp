@@ -1,6 +1,5 @@
 // Frames and reply assembly, driven byte by byte without a device.
 #include "FakeLink.h"
-#include "link/CommModule.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +9,10 @@
 namespace {
 
 using linktest::Bytes;
-using linktest::NoEvents;
-using linktest::RecordingPort;
-using linktest::StillClock;
 
-class ReplyAssembly : public ::testing::Test {
+class ReplyAssembly : public ::testing::Test, protected linktest::OfflineLink {
 protected:
-    ReplyAssembly() { comm.State().ResizeReceiveBuffers(512 * 136 + 2); }
+    ReplyAssembly() { state().ResizeReceiveBuffers(512 * 136 + 2); }
 
     // A transaction's preparation as the operations do it.
     void expect(std::int16_t command, std::int32_t expected)
@@ -29,11 +25,6 @@ protected:
     }
 
     pelora::LinkState& state() { return comm.State(); }
-
-    RecordingPort port;
-    StillClock clock;
-    NoEvents pump;
-    pelora::CommModule comm{port, clock, pump};
 };
 
 Bytes Sequence(std::uint8_t first, std::size_t count)
@@ -54,8 +45,7 @@ TEST_F(ReplyAssembly, FrameCarriesTheRequestAndOneTrailingZero)
     state().TxBuf[3] = 0x77;  // beyond Count: must not go out
     state().NakReceived = true;
     comm.SendTxBuffer(3);
-    ASSERT_EQ(port.writes.size(), 1u);
-    EXPECT_EQ(port.writes[0], (Bytes{0xB6, 0x12, 0x34, 0x00}));
+    EXPECT_EQ(port.writes, (std::vector<Bytes>{{0xB6, 0x12, 0x34, 0x00}}));
     EXPECT_FALSE(state().NakReceived);
 }
 
@@ -66,23 +56,65 @@ TEST_F(ReplyAssembly, IdleLinkSendsNothingAndKeepsAnEarlierRejection)
     comm.SendTxBuffer(1);
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(state().NakReceived);
-}
 
-TEST_F(ReplyAssembly, RefusedWriteIsARunTimeError)
-{
     state().CurrentCommand = 0x84;
     port.refuse = true;
-    EXPECT_THROW(comm.SendTxBuffer(1), pelora::LinkRuntimeError);
+    EXPECT_THROW(comm.SendTxBuffer(1), pelora::LinkRuntimeError) << "a refused write is a run-time error";
 }
 
-TEST_F(ReplyAssembly, ConstructorRoutesReceivedBytesToTheAssembler)
+// --- the reply rules, one exchange per row: the bytes of each notification
+// and the state each leaves behind
+
+struct Step {
+    Bytes bytes;
+    bool done, rejected;
+    std::int16_t command;
+    std::int32_t count;
+};
+
+struct Exchange {
+    std::string name;
+    std::int16_t command;
+    std::int32_t expected;
+    std::vector<Step> steps;
+};
+
+Exchange Accepted(std::int16_t write) { return {"WriteAccepted" + std::to_string(write), write, 1, {{{'Z'}, true, false, write, 1}}}; }
+
+class ReplyRule : public ReplyAssembly, public ::testing::WithParamInterface<Exchange> {};
+
+TEST_P(ReplyRule, LeavesTheStateOfItsRule)
 {
-    expect(0xB5, 1);
-    port.Deliver({'Z'});
-    EXPECT_TRUE(state().ReplyDone);
+    expect(GetParam().command, GetParam().expected);
+    for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
+        const Step& step = GetParam().steps[i];
+        port.Deliver(step.bytes);
+        SCOPED_TRACE("after notification " + std::to_string(i + 1));
+        EXPECT_EQ(state().ReplyDone, step.done);
+        EXPECT_EQ(state().NakReceived, step.rejected);
+        EXPECT_EQ(state().CurrentCommand, step.command);
+        EXPECT_EQ(state().RxCount, step.count);
+    }
 }
 
-// --- identification (0x84)
+INSTANTIATE_TEST_SUITE_P(ReplyAssembly, ReplyRule, ::testing::Values(
+    Exchange{"IdentificationNotJudgedByItsFirstByte", 0x84, 18, {{Sequence(0, 18), true, false, -1, 18}}},
+    Exchange{"LateDuplicateDropped", 0x84, 18, {{Sequence(0x41, 18), true, false, -1, 18},
+                                                {Sequence(0x90, 18), true, false, -1, 18}}},
+    Exchange{"SleepModeRejectedThenAccepted", 0xA8, 1, {{{0xA5}, false, true, 0xA8, 1},
+                                                        {{'Z'}, true, true, -1, 2}}},
+    Exchange{"SleepModeReplyMustStartWithZ", 0xA8, 1, {{{0x00, 'Z'}, false, false, 0xA8, 2}}},
+    Exchange{"RevisionWhateverItsFirstByte", 0xBA, 2, {{{0x11, 0x07}, true, false, -1, 2}}},
+    Exchange{"BlockNotStartingWithZ", 0xB4, 129, {{Sequence(0x20, 129), false, false, 0xB4, 129},
+                                                  {Sequence(0x20, 40), false, false, 0xB4, 169}}},
+    Exchange{"BlockStartingWithA5", 0xB4, 129, {{{0xA5}, false, true, 0xB4, 1}}},
+    Exchange{"WriteRejectedIsDone", 0xB5, 1, {{{0xA5}, true, true, 0xB5, 1}}},
+    Exchange{"WriteReplyMustStartWithZ", 0xB6, 1, {{{0x00}, false, false, 0xB6, 1},
+                                                   {{'Z'}, false, false, 0xB6, 2}}},
+    Exchange{"UnknownCommandEndsTheExchange", 0x42, 0, {{{'Z'}, false, false, -1, 0}}},
+    Accepted(0xB2), Accepted(0xB5), Accepted(0xB6), Accepted(0xB7), Accepted(0xB8), Accepted(0xB9),
+    Accepted(0x97)),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(ReplyAssembly, IdentificationInOnePlusSeventeenBytesCompletesInOrder)
 {
@@ -96,61 +128,6 @@ TEST_F(ReplyAssembly, IdentificationInOnePlusSeventeenBytesCompletesInOrder)
     EXPECT_EQ(state().CurrentCommand, -1);
     EXPECT_EQ(Bytes(state().RxBuf.begin(), state().RxBuf.begin() + 18), reply);
 }
-
-TEST_F(ReplyAssembly, IdentificationIsNotJudgedByItsFirstByte)
-{
-    expect(0x84, 18);
-    Bytes reply = Sequence(0x40, 18);
-    reply[0] = 0x00;
-    port.Deliver(reply);
-    EXPECT_TRUE(state().ReplyDone);
-    EXPECT_FALSE(state().NakReceived);
-}
-
-TEST_F(ReplyAssembly, LateDuplicateOfACompletedReplyIsDropped)
-{
-    expect(0x84, 18);
-    const Bytes reply = Sequence(0x41, 18);
-    port.Deliver(reply);
-    port.Deliver(Sequence(0x90, 18));
-    EXPECT_EQ(state().RxCount, 18);
-    EXPECT_EQ(Bytes(state().RxBuf.begin(), state().RxBuf.begin() + 18), reply);
-}
-
-// --- sleep mode (0xA8), restart rule
-
-TEST_F(ReplyAssembly, SleepModeRejectedThenAcceptedCompletesWithoutResetCount)
-{
-    expect(0xA8, 1);
-    port.Deliver({0xA5});
-    EXPECT_TRUE(state().NakReceived);
-    EXPECT_FALSE(state().ReplyDone);
-    port.Deliver({'Z'});
-    EXPECT_TRUE(state().ReplyDone);
-    EXPECT_EQ(state().RxBuf[0], 'Z');
-    EXPECT_EQ(state().RxCount, 2);
-    EXPECT_EQ(state().CurrentCommand, -1);
-}
-
-TEST_F(ReplyAssembly, SleepModeReplyMustStartWithZ)
-{
-    expect(0xA8, 1);
-    port.Deliver({0x00, 'Z'});
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_FALSE(state().NakReceived);
-}
-
-// --- code revision (0xBA)
-
-TEST_F(ReplyAssembly, RevisionCompletesOnTwoBytesWhateverTheFirst)
-{
-    expect(0xBA, 2);
-    port.Deliver({0x11, 0x07});
-    EXPECT_TRUE(state().ReplyDone);
-    EXPECT_EQ(state().RxBuf[1], 0x07);
-}
-
-// --- block read (0xB4)
 
 TEST_F(ReplyAssembly, BlockReplyCompletesOnlyWithZAndAllBytes)
 {
@@ -166,56 +143,6 @@ TEST_F(ReplyAssembly, BlockReplyCompletesOnlyWithZAndAllBytes)
     EXPECT_EQ(state().RxBuf[1], 0) << "block replies go to their own buffer";
 }
 
-TEST_F(ReplyAssembly, BlockReplyNotStartingWithZNeverCompletes)
-{
-    expect(0xB4, 129);
-    port.Deliver(Sequence(0x20, 129));
-    port.Deliver(Sequence(0x20, 40));
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_FALSE(state().NakReceived);
-}
-
-TEST_F(ReplyAssembly, BlockReplyStartingWithA5IsARejection)
-{
-    expect(0xB4, 129);
-    port.Deliver({0xA5});
-    EXPECT_TRUE(state().NakReceived);
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_EQ(state().CurrentCommand, 0xB4);
-}
-
-// --- write group
-
-TEST_F(ReplyAssembly, WriteRejectionIsBothRejectedAndDone)
-{
-    expect(0xB5, 1);
-    port.Deliver({0xA5});
-    EXPECT_TRUE(state().NakReceived);
-    EXPECT_TRUE(state().ReplyDone);
-}
-
-TEST_F(ReplyAssembly, WriteAcceptanceKeepsTheCommandCurrent)
-{
-    for (const std::uint8_t command : {0xB2, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0x97}) {
-        expect(command, 1);
-        port.Deliver({'Z'});
-        EXPECT_TRUE(state().ReplyDone) << int(command);
-        EXPECT_FALSE(state().NakReceived) << int(command);
-        EXPECT_EQ(state().CurrentCommand, command);
-    }
-}
-
-TEST_F(ReplyAssembly, WriteReplyMustStartWithZ)
-{
-    expect(0xB6, 1);
-    port.Deliver({0x00});
-    port.Deliver({'Z'});  // second byte of the reply, not its first
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_EQ(state().RxCount, 2);
-}
-
-// --- idle and unknown commands
-
 TEST_F(ReplyAssembly, BytesWhileIdleChangeNothing)
 {
     expect(-1, 0);
@@ -230,23 +157,11 @@ TEST_F(ReplyAssembly, BytesWhileIdleChangeNothing)
     EXPECT_EQ(state().CurrentCommand, -1);
 }
 
-TEST_F(ReplyAssembly, BytesForAnUnknownCommandEndTheExchange)
-{
-    expect(0x42, 0);
-    port.Deliver({'Z'});
-    EXPECT_EQ(state().RxCount, 0);
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_EQ(state().CurrentCommand, -1);
-}
-
-// --- buffer ends
-
 TEST_F(ReplyAssembly, BytesBeyondTheBufferAreDiscarded)
 {
     state().ResizeReceiveBuffers(10);
     expect(0x84, 18);
     port.Deliver(Sequence(0x61, 25));
-    EXPECT_EQ(state().RxBuf.size(), 10u);
     EXPECT_EQ(Bytes(state().RxBuf.begin(), state().RxBuf.end()), Sequence(0x61, 10));
     EXPECT_TRUE(state().ReplyDone);
 
@@ -256,13 +171,10 @@ TEST_F(ReplyAssembly, BytesBeyondTheBufferAreDiscarded)
     port.Deliver(block);
     EXPECT_EQ(state().RxBlockBuf.size(), 10u);
     EXPECT_EQ(state().RxBlockBuf[9], 9);
-}
 
-TEST_F(ReplyAssembly, LongSleepReplyDoesNotOverrunASmallBuffer)
-{
     state().ResizeReceiveBuffers(1);
     expect(0xA8, 1);
-    port.Deliver(Sequence('Z', 50));
+    port.Deliver(Sequence('Z', 50));  // a long sleep reply restarts at the buffer's start
     EXPECT_TRUE(state().ReplyDone);
     EXPECT_EQ(state().RxBuf.size(), 1u);
 }

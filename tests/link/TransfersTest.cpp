@@ -1,92 +1,43 @@
 // Memory and code transfers against the emulated device on the virtual clock.
+// Silence, stop flags, rejections and error paths are in WaitsAndResendsTest.
 #include "LinkFixture.h"
 
 #include "sim/Memory.h"
 
 namespace {
 
-using linktest::Bytes;
-using linktest::Frame;
-using linktest::LinkFixture;
+using namespace linktest;
 
-constexpr std::int32_t kCodeUnit = 0x2000;  // above the 4096 units of data memory
+class Transfer : public LinkFixture {
+protected:
+    // The port goes away as soon as a header is acknowledged.
+    void closePortAfterFirstReply()
+    {
+        harness.Port().SetDataReceived([this](std::span<const std::uint8_t> data) {
+            comm.AssembleReply(data);
+            if (state().ReplyDone) harness.Port().Close();
+        });
+    }
 
-class BlockHeader : public LinkFixture {};
-class BlockWrite : public LinkFixture {};
-class ClosingWord : public LinkFixture {};
-class BlockRead : public LinkFixture {};
-class RecordWrite : public LinkFixture {};
+    bool memoryHolds(std::size_t byteOffset, const std::uint8_t* bytes, std::size_t count)
+    {
+        return std::equal(bytes, bytes + count, harness.Dev().Memory().begin() + static_cast<long>(byteOffset));
+    }
+};
 
-// --- SendBlockHeader
+// --- SendBlockHeader and WriteBlock
 
-TEST_F(BlockHeader, AcceptedHeaderKeepsItsCommandCurrent)
-{
-    EXPECT_TRUE(comm.SendBlockHeader(kCodeUnit, 0xB5));
-    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB5, 0x20, 0x00})}));
-    EXPECT_EQ(state().CurrentCommand, 0xB5);
-    EXPECT_FALSE(state().CommFailed);
-}
-
-TEST_F(BlockHeader, SilentDeviceGetsTwelveFramesThenFailure)
-{
-    harness.Faults().UnplugAt(0.0);
-    EXPECT_FALSE(comm.SendBlockHeader(kCodeUnit, 0xB5));
-    EXPECT_TRUE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 12u);
-    for (const auto& frame : sent()) EXPECT_EQ(frame, Frame({0xB5, 0x20, 0x00}));
-    expectSpacing(0.2);
-    EXPECT_NEAR(harness.Now() - sendTimes().front(), 2.2, 1e-3) << "gives up right after the last frame";
-}
-
-TEST_F(BlockHeader, RejectionIsResentAtOnce)
-{
-    harness.Faults().Reject(0xB5, 2);
-    EXPECT_TRUE(comm.SendBlockHeader(kCodeUnit, 0xB5));
-    ASSERT_EQ(sent().size(), 3u);
-    EXPECT_LT(sendTimes()[2] - sendTimes()[0], 0.1);
-}
-
-TEST_F(BlockHeader, NegativeAddressTakesTheErrorPath)
-{
-    EXPECT_FALSE(comm.SendBlockHeader(-8, 0xB5));
-    EXPECT_TRUE(state().LinkAbort);
-    EXPECT_TRUE(state().LinkCancel);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(BlockHeader, AddressBeyondSixteenBitsTakesTheErrorPath)
-{
-    EXPECT_FALSE(comm.SendBlockHeader(32768, 0xB7));
-    EXPECT_TRUE(state().LinkAbort);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(BlockHeader, StopFlagEndsTheWait)
-{
-    harness.Faults().UnplugAt(0.0);
-    harness.At(0.5, [this] { state().LinkCancel = true; });
-    EXPECT_FALSE(comm.SendBlockHeader(kCodeUnit, 0xB5));
-    EXPECT_TRUE(state().CommFailed);
-    EXPECT_EQ(sent().size(), 3u);  // 0, 0.2, 0.4
-    EXPECT_NEAR(harness.Now(), 0.5, 1e-3);
-}
-
-// --- WriteBlock
-
-TEST_F(BlockWrite, AcceptedBlockIsHeldByTheDevice)
+TEST_F(Transfer, AcceptedBlockIsHeldByTheDevice)
 {
     fillBlockBuf(3);
     comm.WriteBlock(kCodeUnit + 8, 0xB5);
     EXPECT_FALSE(state().CommFailed);
-    Bytes block(state().BlockBuf.begin(), state().BlockBuf.end());
+    const Bytes block(state().BlockBuf.begin(), state().BlockBuf.end());
     EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB5, 0x20, 0x08}), Frame(block)}));
-    ASSERT_EQ(harness.Dev().HeldCode(1).count(kCodeUnit + 8), 1u);
     EXPECT_EQ(harness.Dev().HeldCode(1).at(kCodeUnit + 8), block);
 }
 
-TEST_F(BlockWrite, RejectedThreeTimesThenAccepted)
+TEST_F(Transfer, BlockRejectedThreeTimesThenAccepted)
 {
     fillBlockBuf(9);
     harness.Faults().Reject(sim::DataFrame(0xB5), 3);
@@ -95,59 +46,31 @@ TEST_F(BlockWrite, RejectedThreeTimesThenAccepted)
     const auto frames = sent();
     ASSERT_EQ(frames.size(), 8u);
     for (std::size_t i = 0; i < frames.size(); i += 2) {
-        EXPECT_EQ(frames[i], Frame({0xB5, 0x20, 0x00})) << i;
+        EXPECT_EQ(frames[i], Frame({0xB5, 0x20, 0x00})) << "each try repeats the header";
         EXPECT_EQ(frames[i + 1].size(), 130u) << i;
     }
     EXPECT_EQ(harness.Dev().HeldCode(1).size(), 1u);
 }
 
-TEST_F(BlockWrite, FourTimeOutsFailWithoutAFifthSend)
-{
-    fillBlockBuf(1);
-    harness.Faults().DropReplies(10, sim::DataFrame(0xB5));
-    comm.WriteBlock(kCodeUnit, 0xB5);
-    EXPECT_TRUE(state().CommFailed);
-    const auto times = sendTimes();
-    ASSERT_EQ(times.size(), 8u);
-    for (std::size_t i = 3; i < times.size(); i += 2)
-        EXPECT_NEAR(times[i] - times[i - 2], 1.0, 0.01) << "each block try waits its second";
-    EXPECT_NEAR(harness.Now() - times.back(), 1.0, 1e-3);
-}
-
-TEST_F(BlockWrite, FailingHeaderEndsTheWriteAtOnce)
-{
-    harness.Faults().UnplugAt(0.0);
-    comm.WriteBlock(kCodeUnit, 0xB5);
-    EXPECT_TRUE(state().CommFailed);
-    EXPECT_EQ(sent().size(), 12u) << "headers only, no block";
-}
-
-TEST_F(BlockWrite, StopFlagDuringTheBlockWaitEndsQuietly)
-{
-    fillBlockBuf(1);
-    harness.Faults().DropReplies(10, sim::DataFrame(0xB5));
-    harness.At(0.5, [this] { state().LinkAbort = true; });
-    comm.WriteBlock(kCodeUnit, 0xB5);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_EQ(sent().size(), 2u);
-    EXPECT_NEAR(harness.Now(), 0.5, 1e-3);
-}
-
-TEST_F(BlockWrite, EarlierFailureStopsAfterTheHeader)
+TEST_F(Transfer, EarlierFailureStopsTheBlockAfterItsHeader)
 {
     state().CommFailed = true;
     comm.WriteBlock(kCodeUnit, 0xB5);
     EXPECT_EQ(sent().size(), 1u);
 }
 
-TEST_F(BlockWrite, PortRefusingTheBlockEndsTheWriteQuietly)
+TEST_F(Transfer, ProfileBlockLandsSixteenUnitsHigher)
+{
+    fillBlockBuf(5);
+    comm.WriteBlock(8, 0xB5);
+    EXPECT_FALSE(state().CommFailed);
+    EXPECT_TRUE(memoryHolds(24 * 16, state().BlockBuf.data(), 128));
+}
+
+TEST_F(Transfer, PortRefusingTheBlockEndsTheWriteQuietly)
 {
     fillBlockBuf(1);
-    // The port goes away as soon as the header is acknowledged.
-    harness.Port().SetDataReceived([this](std::span<const std::uint8_t> data) {
-        comm.AssembleReply(data);
-        if (state().ReplyDone) harness.Port().Close();
-    });
+    closePortAfterFirstReply();
     comm.WriteBlock(kCodeUnit, 0xB5);
     EXPECT_TRUE(state().LinkAbort);
     EXPECT_TRUE(state().LinkCancel);
@@ -155,18 +78,9 @@ TEST_F(BlockWrite, PortRefusingTheBlockEndsTheWriteQuietly)
     EXPECT_EQ(sent().size(), 1u);
 }
 
-TEST_F(BlockWrite, ProfileBlockLandsSixteenUnitsHigher)
-{
-    fillBlockBuf(5);
-    comm.WriteBlock(8, 0xB5);
-    EXPECT_FALSE(state().CommFailed);
-    const auto& memory = harness.Dev().Memory();
-    EXPECT_TRUE(std::equal(state().BlockBuf.begin(), state().BlockBuf.begin() + 128, memory.begin() + 24 * 16));
-}
-
 // --- SendChecksum and SendCode2Word
 
-TEST_F(ClosingWord, WrongChecksumIsResentAndFails)
+TEST_F(Transfer, WrongChecksumIsResentAtOnceAndFails)
 {
     state().LinkAbort = true;  // cleared at the start
     comm.SendChecksum(0xB6, 0x1234);
@@ -177,7 +91,7 @@ TEST_F(ClosingWord, WrongChecksumIsResentAndFails)
     EXPECT_LT(harness.Now(), 0.1);
 }
 
-TEST_F(ClosingWord, MatchingChecksumCommitsTheRegion)
+TEST_F(Transfer, MatchingChecksumCommitsTheRegion)
 {
     fillBlockBuf(7);
     comm.WriteBlock(kCodeUnit, 0xB5);
@@ -187,26 +101,7 @@ TEST_F(ClosingWord, MatchingChecksumCommitsTheRegion)
     EXPECT_EQ(harness.Dev().CommittedCode(1).size(), 1u);
 }
 
-TEST_F(ClosingWord, SilenceCostsFourSeconds)
-{
-    harness.Faults().UnplugAt(0.0);
-    comm.SendChecksum(0xB9, 0);
-    EXPECT_TRUE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 5u);
-    expectSpacing(1.0);
-    EXPECT_NEAR(harness.Now(), 4.0, 1e-3);
-}
-
-TEST_F(ClosingWord, ValueBeyondSixteenBitsTakesTheErrorPath)
-{
-    comm.SendChecksum(0xB6, 0x10000);
-    EXPECT_TRUE(state().LinkAbort);
-    EXPECT_TRUE(state().LinkCancel);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(ClosingWord, Code2WordReachesTheDevice)
+TEST_F(Transfer, Code2WordReachesTheDevice)
 {
     comm.SendCode2Word(0xBEEF);
     EXPECT_FALSE(state().CommFailed);
@@ -214,151 +109,62 @@ TEST_F(ClosingWord, Code2WordReachesTheDevice)
     EXPECT_EQ(harness.Dev().Code2Word(), 0xBEEF);
 }
 
-TEST_F(ClosingWord, Code2WordPassesItsErrorOn)
-{
-    EXPECT_THROW(comm.SendCode2Word(-1), pelora::LinkRuntimeError);
-    EXPECT_TRUE(sent().empty());
-}
-
 // --- ReadMemoryBlocks
 
-TEST_F(BlockRead, OneBlockLandsAfterTheFirstByte)
+TEST_F(Transfer, OneBlockLandsAfterTheFirstByte)
 {
+    state().LinkCancel = true;  // cleared at the start
     comm.ReadMemoryBlocks(4, 4);
     EXPECT_FALSE(state().CommFailed);
     EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB4, 0x00, 0x04})}));
-    const auto& memory = harness.Dev().Memory();
-    EXPECT_TRUE(std::equal(memory.begin() + 64, memory.begin() + 192, state().RxBuf.begin() + 1));
+    EXPECT_TRUE(memoryHolds(64, state().RxBuf.data() + 1, 128));
     EXPECT_EQ(state().CurrentCommand, -1);
 }
 
-TEST_F(BlockRead, RejectionIsRequestedAgainAtOnce)
-{
-    harness.Faults().Reject(0xB4, 1);
-    comm.ReadMemoryBlocks(16, 16);
-    EXPECT_FALSE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 2u);
-    EXPECT_LT(sendTimes()[1] - sendTimes()[0], 0.1);
-    const auto& memory = harness.Dev().Memory();
-    EXPECT_TRUE(std::equal(memory.begin() + 256, memory.begin() + 384, state().RxBuf.begin() + 1));
-}
-
-TEST_F(BlockRead, SilenceFailsAfterFourResends)
-{
-    harness.Faults().UnplugAt(0.0);
-    comm.ReadMemoryBlocks(16, 16);
-    EXPECT_TRUE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 5u);
-    expectSpacing(0.2);
-}
-
-TEST_F(BlockRead, StopFlagFailsTheRead)
-{
-    state().LinkCancel = true;  // cleared at the start
-    harness.Faults().UnplugAt(0.0);
-    harness.At(0.3, [this] { state().LinkAbort = true; });
-    comm.ReadMemoryBlocks(16, 16);
-    EXPECT_TRUE(state().CommFailed);
-    EXPECT_EQ(sent().size(), 2u);
-}
-
-TEST_F(BlockRead, NegativeAddressTakesTheErrorPath)
-{
-    comm.ReadMemoryBlocks(-16, -16);
-    EXPECT_TRUE(state().LinkAbort);
-    EXPECT_TRUE(state().LinkCancel);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(BlockRead, RangeRequestsItsLastBlockWithoutWaiting)
+TEST_F(Transfer, RangeRequestsItsLastBlockWithoutWaiting)
 {
     comm.ReadMemoryBlocks(16, 32);
     EXPECT_FALSE(state().CommFailed);
     EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB4, 0x00, 0x10}), Frame({0xB4, 0x00, 0x18}),
                                           Frame({0xB4, 0x00, 0x20})}));
-    const auto& memory = harness.Dev().Memory();
-    EXPECT_TRUE(std::equal(memory.begin() + 24 * 16, memory.begin() + 32 * 16, state().RxBuf.begin() + 1));
+    EXPECT_TRUE(memoryHolds(24 * 16, state().RxBuf.data() + 1, 128));
 }
 
-// --- SendRecordHeader and WriteRecord
+// --- WriteRecord
 
-void FillRecord(pelora::LinkState& state)
-{
-    for (std::uint8_t i = 0; i < 16; ++i) state.BlockBuf[i] = static_cast<std::uint8_t>(0x10 + i * 3);
-    state.BlockBuf[16] = sim::ByteSum(state.BlockBuf.data(), 16);
-}
+class Record : public Transfer {
+protected:
+    Record()
+    {
+        for (std::uint8_t i = 0; i < 16; ++i) state().BlockBuf[i] = static_cast<std::uint8_t>(0x10 + i * 3);
+        state().BlockBuf[16] = sim::ByteSum(state().BlockBuf.data(), 16);
+    }
+    Bytes recordFrame() { return Frame(Bytes(state().BlockBuf.begin(), state().BlockBuf.begin() + 17)); }
+};
 
-TEST_F(RecordWrite, RecordReachesTheHeaderUnit)
+TEST_F(Record, ReachesTheHeaderUnit)
 {
-    FillRecord(state());
     comm.WriteRecord(4);
     EXPECT_FALSE(state().CommFailed);
-    const auto frames = sent();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0], Frame({0xB2, 0x00, 0x04}));
-    EXPECT_EQ(frames[1], Frame(Bytes(state().BlockBuf.begin(), state().BlockBuf.begin() + 17)));
-    const auto& memory = harness.Dev().Memory();
-    EXPECT_TRUE(std::equal(state().BlockBuf.begin(), state().BlockBuf.begin() + 16, memory.begin() + 64));
+    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB2, 0x00, 0x04}), recordFrame()}));
+    EXPECT_TRUE(memoryHolds(64, state().BlockBuf.data(), 16));
     EXPECT_EQ(state().CurrentCommand, 0xB2);
 }
 
-TEST_F(RecordWrite, RejectedHeaderSendsNoRecord)
+TEST_F(Record, RejectedRecordIsResentAloneAtOnce)
 {
-    FillRecord(state());
-    harness.Faults().Reject(0xB2, 1);
-    comm.WriteRecord(4);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB2, 0x00, 0x04})}));
-}
-
-TEST_F(RecordWrite, SilentHeaderGivesUpWithoutFailure)
-{
-    harness.Faults().UnplugAt(0.0);
-    EXPECT_FALSE(comm.SendRecordHeader(4));
-    EXPECT_FALSE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 12u);
-    expectSpacing(0.1);
-}
-
-TEST_F(RecordWrite, RejectedRecordIsResentAtOnce)
-{
-    FillRecord(state());
     harness.Faults().Reject(sim::DataFrame(0xB2), 1);
     comm.WriteRecord(4);
     const auto frames = sent();
     ASSERT_GE(frames.size(), 3u);
-    EXPECT_EQ(frames[1], Frame(Bytes(state().BlockBuf.begin(), state().BlockBuf.begin() + 17)));
+    EXPECT_EQ(frames[1], recordFrame());
     EXPECT_EQ(frames[2], frames[1]) << "the record alone, without a new header";
     EXPECT_LT(sendTimes()[2] - sendTimes()[1], 0.1);
 }
 
-TEST_F(RecordWrite, UnansweredRecordFailsAfterElevenResends)
+TEST_F(Record, PortRefusingTheRecordReachesTheCaller)
 {
-    FillRecord(state());
-    harness.Faults().DropReplies(20, sim::DataFrame(0xB2));
-    comm.WriteRecord(4);
-    EXPECT_TRUE(state().CommFailed);
-    ASSERT_EQ(sent().size(), 13u);
-    const auto times = sendTimes();
-    for (std::size_t i = 2; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], 0.2, 1e-4);
-}
-
-TEST_F(RecordWrite, NegativeAddressEndsQuietly)
-{
-    comm.WriteRecord(-4);
-    EXPECT_TRUE(state().LinkAbort);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(sent().empty());
-}
-
-TEST_F(RecordWrite, PortRefusingTheRecordReachesTheCaller)
-{
-    FillRecord(state());
-    harness.Port().SetDataReceived([this](std::span<const std::uint8_t> data) {
-        comm.AssembleReply(data);
-        if (state().ReplyDone) harness.Port().Close();
-    });
+    closePortAfterFirstReply();
     EXPECT_THROW(comm.WriteRecord(4), pelora::LinkRuntimeError);
 }
 
