@@ -125,7 +125,8 @@ inline std::vector<DamagedImage> DamagedImages()
         [](Bytes& b) { PutU16(b, 18, 1); });
     add("BothCodesRegion1Sum", "Check sum error 2!", both, [](Bytes& b) { PutMaskedHeaderU16(b, 4, 0); });
     add("BothCodesRegion2Block", "Check sum error 3!", both, [](Bytes& b) { At(b, 6, 130) ^= 0x40; });
-    add("BothCodesBothSums", "Check sum error 2!", both, [](Bytes& b) { PutU16(b, 18, 0), PutMaskedHeaderU16(b, 4, 0); });
+    add("BothCodesBothSums", "Check sum error 2!", both,  // region 1 is checked first
+        [](Bytes& b) { PutU16(b, 18, 0), PutMaskedHeaderU16(b, 4, 0); });
     // With region 1's count apart from the marker, the marker selects region 2,
     // read from record 2 on: records 2 and 3 hold region 1's check bytes.
     add("MarkerSelectsRegion2", "Check sum error 1!", both, [](Bytes& b) { PutU16(b, 30, 2), PutU16(b, 16, 3); });

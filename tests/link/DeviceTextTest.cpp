@@ -38,13 +38,9 @@ TEST(IdentificationCheck, FieldRules)
 
 TEST(ClockRecord, HoursInTwelveHourFormWithAfternoonFlag)
 {
-    EXPECT_EQ(pelora::PackedHour(12), 0x92);
-    EXPECT_EQ(pelora::PackedHour(0), 0x00);
-    EXPECT_EQ(pelora::PackedHour(11), 0x11);
-    EXPECT_EQ(pelora::PackedHour(23), 0x91);
-    EXPECT_EQ(pelora::PackedHour(13), 0x81);
-    EXPECT_EQ(pelora::PackedHour(10), 0x10);
-    EXPECT_EQ(pelora::PackedHour(22), 0x90);
+    for (const auto& [hour, packed] : {std::pair{0, 0x00}, {10, 0x10}, {11, 0x11}, {12, 0x92}, {13, 0x81},
+                                       {22, 0x90}, {23, 0x91}})
+        EXPECT_EQ(pelora::PackedHour(hour), packed) << hour;
 }
 
 TEST(ClockRecord, ChecksumWrapsAtAByte)

@@ -6,6 +6,7 @@
 #include "platform/SerialPort.h"
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,24 @@ class NoEvents : public pelora::EventPump {
 public:
     void Yield(double) override {}
 };
+
+// A transaction's preparation as the operations do it.
+inline void ExpectReply(pelora::LinkState& state, std::int16_t command, std::int32_t expected)
+{
+    state.CurrentCommand = command;
+    state.RxExpected = expected;
+    state.RxCount = 0;
+    state.ReplyDone = false;
+    state.NakReceived = false;
+}
+
+// Table rows print as their names in test listings, not as bytes.
+template <class Row>
+    requires requires(const Row& row) { std::string(row.name); }
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 // The link with these stand-ins, fed by hand.
 struct OfflineLink {

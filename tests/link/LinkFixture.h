@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeLink.h"
 #include "link/CommModule.h"
 #include "sim/VirtualHarness.h"
 
@@ -7,12 +8,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
 namespace linktest {
-
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::int32_t kCodeUnit = 0x2000;  // above the 4096 units of data memory
 
@@ -59,10 +59,9 @@ protected:
 
     void fillBlockBuf(std::uint8_t seed)
     {
-        for (std::size_t i = 0; i < 128; ++i) state().BlockBuf[i] = static_cast<std::uint8_t>(seed + i * 7);
-        unsigned sum = 0;
-        for (std::size_t i = 0; i < 128; ++i) sum += state().BlockBuf[i];
-        state().BlockBuf[128] = static_cast<std::uint8_t>(sum);
+        auto& block = state().BlockBuf;
+        for (std::size_t i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(seed + i * 7);
+        block[128] = static_cast<std::uint8_t>(std::accumulate(block.begin(), block.begin() + 128, 0u));
     }
 
     sim::VirtualHarness harness;

@@ -3,26 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 namespace {
 
 using linktest::Bytes;
+using linktest::ExpectReply;
+using linktest::PrintTo;
 
 class ReplyAssembly : public ::testing::Test, protected linktest::OfflineLink {
 protected:
     ReplyAssembly() { state().ResizeReceiveBuffers(512 * 136 + 2); }
-
-    // A transaction's preparation as the operations do it.
-    void expect(std::int16_t command, std::int32_t expected)
-    {
-        state().CurrentCommand = command;
-        state().RxExpected = expected;
-        state().RxCount = 0;
-        state().ReplyDone = false;
-        state().NakReceived = false;
-    }
 
     pelora::LinkState& state() { return comm.State(); }
 };
@@ -39,10 +32,8 @@ Bytes Sequence(std::uint8_t first, std::size_t count)
 TEST_F(ReplyAssembly, FrameCarriesTheRequestAndOneTrailingZero)
 {
     state().CurrentCommand = 0xB6;
-    state().TxBuf[0] = 0xB6;
-    state().TxBuf[1] = 0x12;
-    state().TxBuf[2] = 0x34;
-    state().TxBuf[3] = 0x77;  // beyond Count: must not go out
+    const std::uint8_t request[] = {0xB6, 0x12, 0x34, 0x77};  // the last beyond Count: must not go out
+    std::copy(std::begin(request), std::end(request), state().TxBuf.begin());
     state().NakReceived = true;
     comm.SendTxBuffer(3);
     EXPECT_EQ(port.writes, (std::vector<Bytes>{{0xB6, 0x12, 0x34, 0x00}}));
@@ -77,15 +68,20 @@ struct Exchange {
     std::int16_t command;
     std::int32_t expected;
     std::vector<Step> steps;
+    Bytes reply = {};  // what the reply's buffer then starts with
 };
 
-Exchange Accepted(std::int16_t write) { return {"WriteAccepted" + std::to_string(write), write, 1, {{{'Z'}, true, false, write, 1}}}; }
+// A write-group command keeps its code current after a 'Z', for the data frame after its header.
+Exchange Accepted(std::int16_t write)
+{
+    return {"WriteAccepted" + std::to_string(write), write, 1, {{{'Z'}, true, false, write, 1}}};
+}
 
 class ReplyRule : public ReplyAssembly, public ::testing::WithParamInterface<Exchange> {};
 
 TEST_P(ReplyRule, LeavesTheStateOfItsRule)
 {
-    expect(GetParam().command, GetParam().expected);
+    ExpectReply(state(), GetParam().command, GetParam().expected);
     for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
         const Step& step = GetParam().steps[i];
         port.Deliver(step.bytes);
@@ -95,77 +91,45 @@ TEST_P(ReplyRule, LeavesTheStateOfItsRule)
         EXPECT_EQ(state().CurrentCommand, step.command);
         EXPECT_EQ(state().RxCount, step.count);
     }
+    const auto& buffer = GetParam().command == 0xB4 ? state().RxBlockBuf : state().RxBuf;
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<long>(GetParam().reply.size())), GetParam().reply);
 }
 
 INSTANTIATE_TEST_SUITE_P(ReplyAssembly, ReplyRule, ::testing::Values(
+    Exchange{"IdentificationSplitOnePlusSeventeen", 0x84, 18, {{Sequence(0x30, 1), false, false, 0x84, 1},
+                                                               {Sequence(0x31, 17), true, false, -1, 18}},
+             Sequence(0x30, 18)},
     Exchange{"IdentificationNotJudgedByItsFirstByte", 0x84, 18, {{Sequence(0, 18), true, false, -1, 18}}},
     Exchange{"LateDuplicateDropped", 0x84, 18, {{Sequence(0x41, 18), true, false, -1, 18},
-                                                {Sequence(0x90, 18), true, false, -1, 18}}},
+                                                {Sequence(0x90, 18), true, false, -1, 18}}, Sequence(0x41, 18)},
     Exchange{"SleepModeRejectedThenAccepted", 0xA8, 1, {{{0xA5}, false, true, 0xA8, 1},
                                                         {{'Z'}, true, true, -1, 2}}},
     Exchange{"SleepModeReplyMustStartWithZ", 0xA8, 1, {{{0x00, 'Z'}, false, false, 0xA8, 2}}},
     Exchange{"RevisionWhateverItsFirstByte", 0xBA, 2, {{{0x11, 0x07}, true, false, -1, 2}}},
+    Exchange{"BlockCompletesOnlyWithZAndAllBytes", 0xB4, 129, {{Sequence('Z', 128), false, false, 0xB4, 128},
+                                                               {Sequence('Z' + 128, 1), true, false, -1, 129}},
+             Sequence('Z', 129)},
     Exchange{"BlockNotStartingWithZ", 0xB4, 129, {{Sequence(0x20, 129), false, false, 0xB4, 129},
                                                   {Sequence(0x20, 40), false, false, 0xB4, 169}}},
     Exchange{"BlockStartingWithA5", 0xB4, 129, {{{0xA5}, false, true, 0xB4, 1}}},
     Exchange{"WriteRejectedIsDone", 0xB5, 1, {{{0xA5}, true, true, 0xB5, 1}}},
     Exchange{"WriteReplyMustStartWithZ", 0xB6, 1, {{{0x00}, false, false, 0xB6, 1},
                                                    {{'Z'}, false, false, 0xB6, 2}}},
+    Exchange{"BytesWhileIdle", -1, 0, {{{'Z', 0xA5, 0x01}, false, false, -1, 0}}},
     Exchange{"UnknownCommandEndsTheExchange", 0x42, 0, {{{'Z'}, false, false, -1, 0}}},
     Accepted(0xB2), Accepted(0xB5), Accepted(0xB6), Accepted(0xB7), Accepted(0xB8), Accepted(0xB9),
     Accepted(0x97)),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(ReplyAssembly, IdentificationInOnePlusSeventeenBytesCompletesInOrder)
-{
-    expect(0x84, 18);
-    const Bytes reply = Sequence(0x30, 18);
-    port.Deliver({reply[0]});
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_EQ(state().CurrentCommand, 0x84);
-    port.Deliver(Bytes(reply.begin() + 1, reply.end()));
-    EXPECT_TRUE(state().ReplyDone);
-    EXPECT_EQ(state().CurrentCommand, -1);
-    EXPECT_EQ(Bytes(state().RxBuf.begin(), state().RxBuf.begin() + 18), reply);
-}
-
-TEST_F(ReplyAssembly, BlockReplyCompletesOnlyWithZAndAllBytes)
-{
-    expect(0xB4, 129);
-    Bytes reply = Sequence(1, 129);
-    reply[0] = 'Z';
-    port.Deliver(Bytes(reply.begin(), reply.begin() + 128));
-    EXPECT_FALSE(state().ReplyDone);
-    port.Deliver(Bytes(reply.begin() + 128, reply.end()));
-    EXPECT_TRUE(state().ReplyDone);
-    EXPECT_EQ(state().CurrentCommand, -1);
-    EXPECT_EQ(Bytes(state().RxBlockBuf.begin(), state().RxBlockBuf.begin() + 129), reply);
-    EXPECT_EQ(state().RxBuf[1], 0) << "block replies go to their own buffer";
-}
-
-TEST_F(ReplyAssembly, BytesWhileIdleChangeNothing)
-{
-    expect(-1, 0);
-    state().RxBuf[0] = 0x33;
-    state().RxBlockBuf[0] = 0x44;
-    port.Deliver({'Z', 0xA5, 0x01});
-    EXPECT_EQ(state().RxCount, 0);
-    EXPECT_EQ(state().RxBuf[0], 0x33);
-    EXPECT_EQ(state().RxBlockBuf[0], 0x44);
-    EXPECT_FALSE(state().ReplyDone);
-    EXPECT_FALSE(state().NakReceived);
-    EXPECT_EQ(state().CurrentCommand, -1);
-}
-
 TEST_F(ReplyAssembly, BytesBeyondTheBufferAreDiscarded)
 {
     state().ResizeReceiveBuffers(10);
-    expect(0x84, 18);
+    ExpectReply(state(), 0x84, 18);
     port.Deliver(Sequence(0x61, 25));
     EXPECT_EQ(Bytes(state().RxBuf.begin(), state().RxBuf.end()), Sequence(0x61, 10));
     EXPECT_TRUE(state().ReplyDone);
 
-    expect(0xB4, 129);
+    ExpectReply(state(), 0xB4, 129);
     Bytes block = Sequence(0, 300);
     block[0] = 'Z';
     port.Deliver(block);
@@ -173,7 +137,7 @@ TEST_F(ReplyAssembly, BytesBeyondTheBufferAreDiscarded)
     EXPECT_EQ(state().RxBlockBuf[9], 9);
 
     state().ResizeReceiveBuffers(1);
-    expect(0xA8, 1);
+    ExpectReply(state(), 0xA8, 1);
     port.Deliver(Sequence('Z', 50));  // a long sleep reply restarts at the buffer's start
     EXPECT_TRUE(state().ReplyDone);
     EXPECT_EQ(state().RxBuf.size(), 1u);

@@ -27,7 +27,7 @@ protected:
 
 // --- SendBlockHeader and WriteBlock
 
-TEST_F(Transfer, AcceptedBlockIsHeldByTheDevice)
+TEST_F(Transfer, AcceptedBlockIsHeldThenCommittedByItsChecksum)
 {
     fillBlockBuf(3);
     comm.WriteBlock(kCodeUnit + 8, 0xB5);
@@ -35,6 +35,11 @@ TEST_F(Transfer, AcceptedBlockIsHeldByTheDevice)
     const Bytes block(state().BlockBuf.begin(), state().BlockBuf.end());
     EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB5, 0x20, 0x08}), Frame(block)}));
     EXPECT_EQ(harness.Dev().HeldCode(1).at(kCodeUnit + 8), block);
+
+    comm.SendChecksum(0xB6, state().BlockBuf[128]);
+    EXPECT_FALSE(state().CommFailed);
+    EXPECT_EQ(sent().size(), 3u);
+    EXPECT_EQ(harness.Dev().CommittedCode(1).size(), 1u);
 }
 
 TEST_F(Transfer, BlockRejectedThreeTimesThenAccepted)
@@ -57,14 +62,6 @@ TEST_F(Transfer, EarlierFailureStopsTheBlockAfterItsHeader)
     state().CommFailed = true;
     comm.WriteBlock(kCodeUnit, 0xB5);
     EXPECT_EQ(sent().size(), 1u);
-}
-
-TEST_F(Transfer, ProfileBlockLandsSixteenUnitsHigher)
-{
-    fillBlockBuf(5);
-    comm.WriteBlock(8, 0xB5);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_TRUE(memoryHolds(24 * 16, state().BlockBuf.data(), 128));
 }
 
 TEST_F(Transfer, PortRefusingTheBlockEndsTheWriteQuietly)
@@ -91,16 +88,6 @@ TEST_F(Transfer, WrongChecksumIsResentAtOnceAndFails)
     EXPECT_LT(harness.Now(), 0.1);
 }
 
-TEST_F(Transfer, MatchingChecksumCommitsTheRegion)
-{
-    fillBlockBuf(7);
-    comm.WriteBlock(kCodeUnit, 0xB5);
-    comm.SendChecksum(0xB6, state().BlockBuf[128]);
-    EXPECT_FALSE(state().CommFailed);
-    EXPECT_EQ(sent().size(), 3u);
-    EXPECT_EQ(harness.Dev().CommittedCode(1).size(), 1u);
-}
-
 TEST_F(Transfer, Code2WordReachesTheDevice)
 {
     comm.SendCode2Word(0xBEEF);
@@ -111,22 +98,19 @@ TEST_F(Transfer, Code2WordReachesTheDevice)
 
 // --- ReadMemoryBlocks
 
-TEST_F(Transfer, OneBlockLandsAfterTheFirstByte)
+TEST_F(Transfer, ReadBlocksLandAfterTheFirstByte)
 {
     state().LinkCancel = true;  // cleared at the start
     comm.ReadMemoryBlocks(4, 4);
     EXPECT_FALSE(state().CommFailed);
-    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB4, 0x00, 0x04})}));
     EXPECT_TRUE(memoryHolds(64, state().RxBuf.data() + 1, 128));
     EXPECT_EQ(state().CurrentCommand, -1);
-}
 
-TEST_F(Transfer, RangeRequestsItsLastBlockWithoutWaiting)
-{
+    // A range requests its last block without waiting for it.
     comm.ReadMemoryBlocks(16, 32);
     EXPECT_FALSE(state().CommFailed);
-    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB4, 0x00, 0x10}), Frame({0xB4, 0x00, 0x18}),
-                                          Frame({0xB4, 0x00, 0x20})}));
+    EXPECT_EQ(sent(), (std::vector<Bytes>{Frame({0xB4, 0x00, 0x04}), Frame({0xB4, 0x00, 0x10}),
+                                          Frame({0xB4, 0x00, 0x18}), Frame({0xB4, 0x00, 0x20})}));
     EXPECT_TRUE(memoryHolds(24 * 16, state().RxBuf.data() + 1, 128));
 }
 

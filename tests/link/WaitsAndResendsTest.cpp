@@ -7,6 +7,7 @@
 namespace {
 
 using namespace linktest;
+using linktest::PrintTo;
 
 const Operation kHeader = [](auto& c) { return int(c.SendBlockHeader(kCodeUnit, 0xB5)); };
 const Operation kBlock = [](auto& c) { c.WriteBlock(kCodeUnit, 0xB5); return 0; };
