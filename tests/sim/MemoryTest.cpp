@@ -20,9 +20,8 @@ TEST(MemoryPointers, DecodeByTheMemorySizeRule) {
 TEST(MemoryBuilder, SerialNumberAndPointersInBlockZero) {
     const auto memory = sim::BuildMemory(512, 4711, 40);
     ASSERT_EQ(memory.size(), 512u * 128u);
-    EXPECT_EQ(memory[10], 0x00);
-    EXPECT_EQ(memory[11], 0x47);
-    EXPECT_EQ(memory[12], 0x11);
+    EXPECT_EQ(std::vector<std::uint8_t>(memory.begin() + 10, memory.begin() + 13),
+              (std::vector<std::uint8_t>{0x00, 0x47, 0x11}));
     EXPECT_EQ(sim::ReadSerialNumber(memory), 4711);
     const int start = sim::ReadStartPointer(memory, 512);
     const int end = sim::ReadEndPointer(memory, 512);

@@ -42,14 +42,14 @@ public:
         while (WaitReadable(stdout_, 10000) && read(stdout_, &c, 1) == 1 && c != '\n') path += c;
     }
     ~SimProcess() {
-        if (pid_ > 0 && !stopped_) Stop();
+        Stop();
         if (stdout_ >= 0) close(stdout_);
     }
+    // The exit status; -1 when there is no process (left) to stop.
     int Stop() {
-        stopped_ = true;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
+        int status = -1;
+        if (pid_ > 0 && kill(pid_, SIGTERM) == 0) waitpid(pid_, &status, 0);
+        pid_ = -1;
         return status;
     }
     static bool WaitReadable(int fd, int ms) {
@@ -62,7 +62,6 @@ public:
 private:
     pid_t pid_ = -1;
     int stdout_ = -1;
-    bool stopped_ = false;
 };
 
 int OpenRaw(const std::string& path) {

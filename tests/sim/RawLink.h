@@ -3,6 +3,7 @@
 // Talks to the emulated device with raw bytes through the virtual-time
 // harness, the way a test sees the wire: no product link code involved.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -95,8 +96,7 @@ public:
     // A code block that declares its version and revision in bytes 0..2.
     static Bytes CodeBlock(const char* version, std::uint8_t revision, std::uint8_t checkByte) {
         Bytes block = Block(0x10, checkByte);
-        block[0] = static_cast<std::uint8_t>(version[0]);
-        block[1] = static_cast<std::uint8_t>(version[1]);
+        std::copy_n(version, 2, block.begin());
         block[2] = revision;
         return block;
     }
