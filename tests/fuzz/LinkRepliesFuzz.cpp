@@ -3,6 +3,7 @@
 // time-outs, never write outside its buffers, and never send a frame that is
 // not a request of this protocol.
 #include "link/CommModule.h"
+#include "../link/FakeLink.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,26 +42,14 @@ public:
     double now = 0.0;
 };
 
-class FuzzPort : public SerialPort {
-public:
-    void SetPortName(const std::string&) override {}
-    void SetBaudRate(int) override {}
-    bool Open(std::string*) override { return true; }
-    bool IsOpen() const override { return true; }
-    void Close() override {}
-    void ClearInput() override {}
-    void ClearOutput() override {}
-    bool Write(std::span<const std::uint8_t> bytes) override
-    {
-        // Every request ends with its 0x00 and is at most 129 bytes plus it.
-        if (bytes.empty() || bytes.size() > 130 || bytes.back() != 0x00) std::abort();
-        ++writes;
-        return true;
-    }
-    void SetDataReceived(DataHandler handler) override { this->handler = std::move(handler); }
-    DataHandler handler;
-    int writes = 0;
-};
+using FuzzPort = linktest::RecordingPort;
+
+// Every request ends with its 0x00 and is at most 129 bytes before it.
+void CheckRequests(const FuzzPort& port)
+{
+    for (const auto& frame : port.writes)
+        if (frame.empty() || frame.size() > 130 || frame.back() != 0x00) std::abort();
+}
 
 class FuzzPump : public EventPump {
 public:
@@ -120,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const LinkRuntimeError&) {
         // A refused write or a bad value: the callers' concern, not a crash.
     }
+    CheckRequests(port);
     // Late bytes while idle are dropped without harm.
     link.AssembleReply(std::span<const std::uint8_t>(data, size));
     return 0;
