@@ -29,12 +29,16 @@ struct DeviceConfig {
     bool wrappedProfile = false;             // end pointer below start pointer
     std::uint64_t logbookSeed = 1;
     std::optional<std::string> idText;       // verbatim; then it ignores updates
-    double restartSeconds = 5.0;
+    double restartSeconds = 5.0;             // silence after region 1 is committed
+    std::optional<double> restartSeconds2;   // after region 2; unset: restartSeconds
+    bool keepMemoryOnCommit = false;         // else a commit clears the logbook and the clock
     double autoWakeSeconds = 0.0;            // 0: Deep Sleep lasts until Wake()
     double replyLatency = 0.002;
     double frameTimeout = 0.1;               // a frame left unfinished this long is dropped
     double dataTimeout = 0.15;               // data must follow its header's reply within this;
                                              // below the program's 0.2 s header resend
+    double burstGap = 0.02;                  // after that deadline, bytes closer than this are one
+                                             // burst, judged whole once the line is quiet
     bool wireTiming = false;                 // 10 bits per byte at 38400 baud
 };
 
@@ -104,18 +108,28 @@ public:
     const std::vector<WireRecord>& Replies() const { return replies_; }
 
 private:
+    static constexpr std::uint8_t Ack = 0x5A;  // 'Z'
+    static constexpr std::uint8_t Nak = 0xA5;
+    static constexpr int BlockBytes = 128;
+    static constexpr std::size_t LongestRequest = 4;  // with its trailing 0x00
+
     struct PendingByte { double time; std::uint8_t value; };
+    // The first burst after a data deadline passed: held until the line is quiet.
+    struct LateBurst { std::vector<std::uint8_t> bytes; double last; bool tooLong; };
     enum class Expect { Command, RecordData, ProfileData, Code1Data, Code2Data, ClockData };
 
     void RunTimersUpTo(double time);
     std::optional<double> NextTimer() const;
     void ProcessByte(double time, std::uint8_t value);
+    void Parse(double time, std::uint8_t value);
+    void JudgeLateBurst(double time);
     void ResetFraming();
     void HandleFrame(double time, const std::vector<std::uint8_t>& frame);
     std::vector<std::uint8_t> Serve(double time, FrameTag tag, const std::vector<std::uint8_t>& frame, Expect data);
     std::vector<std::uint8_t> ServeHeader(std::uint8_t command, int address);
     std::vector<std::uint8_t> ServeData(double time, const std::vector<std::uint8_t>& frame, Expect kind);
     std::vector<std::uint8_t> CloseRegion(int region, int value);
+    void StartOnEmptyMemory();
     std::vector<std::uint8_t> SetClockFrom(double time, const std::vector<std::uint8_t>& record);
     std::vector<std::uint8_t> ReadBlock(int unit) const;
     double QueueReply(double ready, const std::vector<std::uint8_t>& reply);
@@ -136,6 +150,7 @@ private:
     std::vector<std::uint8_t> partial_;
     Expect expect_ = Expect::Command;
     double expectDeadline_ = 0;
+    std::optional<LateBurst> late_;
     double lastByteTime_ = 0;
     int dataAddress_ = 0;
     bool heardFrame_ = false;

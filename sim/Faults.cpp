@@ -207,11 +207,8 @@ bool Split(const std::string& spec, const std::map<std::string, std::vector<std:
     return true;
 }
 
-}  // namespace
-
-bool Faults::Apply(const std::string& spec, std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
+// Each fault's positional keys, in order.
+const std::map<std::string, std::vector<std::string>>& Positional() {
     static const std::map<std::string, std::vector<std::string>> positional = {
         {"unplug", {}},
         {"reject", {"tag", "count"}},
@@ -225,6 +222,36 @@ bool Faults::Apply(const std::string& spec, std::string* error) {
         {"version", {"version", "revision"}},
         {"badcell", {"address", "mask"}},
     };
+    return positional;
+}
+
+}  // namespace
+
+std::vector<std::string> Faults::Names() {
+    std::vector<std::string> names;
+    for (const auto& [name, keys] : Positional()) names.push_back(name);
+    return names;
+}
+
+const char* Faults::Usage() {
+    return "faults (--fault SPEC; FRAME is a command byte in hex, B5-data for the data after a header):\n"
+           "  unplug[:frame=N][,at=T][,for=S]  cable pulled from frame N (default 1) or time T, for S s\n"
+           "  reject:FRAME,N[,skip=M]          after M such frames, the next N get A5 and do nothing\n"
+           "  drop[:N][,tag=FRAME][,skip=M]    the next N replies (to FRAME) lost after the device acted\n"
+           "  chunks:K[,GAP]                   replies in pieces of K bytes, GAP s apart (0.005)\n"
+           "  latency:S                        replies S s after the request\n"
+           "  stray[:PERIOD][,HEX]             while idle, send HEX (FF) every PERIOD s (0.5)\n"
+           "  powerloss:N[,off=S]              power lost after the N-th code block, for S s (5)\n"
+           "  norestart                        a restart never ends\n"
+           "  model:KEY                        another model key\n"
+           "  version:XX[,revision=N]          older or newer code\n"
+           "  badcell:ADDR[,MASK]              data byte ADDR reads back XOR MASK (hex, FF)\n";
+}
+
+bool Faults::Apply(const std::string& spec, std::string* error) {
+    std::string scratch;
+    if (!error) error = &scratch;
+    const auto& positional = Positional();
     ParsedSpec p;
     if (!Split(spec, positional, &p, error)) return false;
     const auto& allowed = positional.at(p.name);

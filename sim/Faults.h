@@ -56,6 +56,8 @@ public:
     // Arms a fault written in the command-line syntax of sim/README.md,
     // e.g. "reject:B5-data,3". False, with a reason, for a spec it cannot read.
     bool Apply(const std::string& spec, std::string* error = nullptr);
+    static std::vector<std::string> Names();  // every fault Apply knows
+    static const char* Usage();               // the syntax of each, one line per fault
     void Clear();
 
     // Queries made by the device.

@@ -102,6 +102,12 @@ std::vector<std::uint8_t> BuildMemory(int memorySize, int serialNumber, int prof
     return memory;
 }
 
+void ClearLogbook(std::vector<std::uint8_t>& memory, int memorySize) {
+    std::fill(memory.begin() + HeaderRecordOffset, memory.begin() + HeaderRecordOffset + UnitBytes, 0);
+    WriteProfilePointers(memory, memorySize, ProfileStartUnit, ProfileStartUnit);
+    std::fill(memory.begin() + ProfileStartUnit * UnitBytes, memory.end(), 0xFF);
+}
+
 std::uint8_t ByteSum(const std::uint8_t* bytes, int count) {
     unsigned sum = 0;
     for (int i = 0; i < count; ++i) sum += bytes[i];

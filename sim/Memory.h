@@ -33,6 +33,12 @@ int ReadEndPointer(const std::vector<std::uint8_t>& memory, int memorySize);
 std::vector<std::uint8_t> BuildMemory(int memorySize, int serialNumber, int profileBlocks,
                                       bool wrapped = false, std::uint64_t seed = 1);
 
+// What new code leaves after a commit: the header record all 0 but for the
+// start and end pointers, both on unit 16 (an empty logbook), and the profile
+// area (unit 16 to the end) 0xFF. The rest of blocks 0 and 1, the serial
+// number among them, stays.
+void ClearLogbook(std::vector<std::uint8_t>& memory, int memorySize);
+
 // Sum of the bytes modulo 256, the check byte of profile blocks and records.
 std::uint8_t ByteSum(const std::uint8_t* bytes, int count);
 

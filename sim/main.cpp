@@ -26,19 +26,22 @@ void OnSignal(int) {
 
 const char* Usage =
     "usage: pelora-sim [options]\n"
-    "  --serial N             serial number (default 4711)\n"
-    "  --version XX           code version, two characters (default 1B)\n"
-    "  --revision N           code revision byte (default 0)\n"
-    "  --model-key TEXT       model key, first word of the identification (default PELORA)\n"
-    "  --id-text TEXT         identification text verbatim (does not follow updates)\n"
-    "  --memory-size N        512 or 1024 blocks (default 512)\n"
-    "  --profile-blocks N     logbook blocks (default 40)\n"
-    "  --wrapped-profile      logbook wrapped round (end pointer below start pointer)\n"
-    "  --auto-wake SECONDS    leave Deep Sleep after this long (default: never)\n"
-    "  --restart-seconds S    silence after a region is closed (default 5)\n"
-    "  --wire-timing          10 bits per byte at 38400 baud\n"
-    "  --fault SPEC           scripted fault, repeatable (see sim/README.md)\n"
-    "  --dump-memory FILE     write the data memory to FILE at exit\n";
+    "  --serial N                serial number (default 4711)\n"
+    "  --version XX              code version, two characters (default 1B)\n"
+    "  --revision N              code revision byte (default 0)\n"
+    "  --model-key TEXT          model key, first word of the identification (default PELORA)\n"
+    "  --id-text TEXT            identification text verbatim (does not follow updates)\n"
+    "  --memory-size N           512 or 1024 blocks (default 512)\n"
+    "  --profile-blocks N        logbook blocks (default 40)\n"
+    "  --wrapped-profile         logbook wrapped round (end pointer below start pointer)\n"
+    "  --auto-wake SECONDS       leave Deep Sleep after this long (default: never)\n"
+    "  --restart-seconds S[,S2]  silence after closing region 1 (S) and region 2 (S2);\n"
+    "                            one value sets both (default 5)\n"
+    "  --keep-memory             a commit keeps logbook, header record and clock (by\n"
+    "                            default new code starts on an empty memory)\n"
+    "  --wire-timing             10 bits per byte at 38400 baud\n"
+    "  --fault SPEC              scripted fault, repeatable (see below and sim/README.md)\n"
+    "  --dump-memory FILE        write the data memory to FILE at exit\n";
 
 bool ToInt(const std::string& text, int* value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
@@ -49,6 +52,17 @@ bool ToSeconds(const std::string& text, double* value) {
     char* end = nullptr;
     *value = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size() && std::isfinite(*value) && *value >= 0;
+}
+
+// "S" or "S,S2": the restart time after region 1 and after region 2.
+bool ToRestartSeconds(const std::string& text, sim::DeviceConfig* config) {
+    const auto comma = text.find(',');
+    double first = 0, second = 0;
+    if (!ToSeconds(text.substr(0, comma), &first)) return false;
+    if (comma != std::string::npos && !ToSeconds(text.substr(comma + 1), &second)) return false;
+    config->restartSeconds = first;
+    config->restartSeconds2 = comma == std::string::npos ? first : second;
+    return true;
 }
 
 int Fail(const std::string& message) {
@@ -66,8 +80,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
-            std::cout << Usage;
+            std::cout << Usage << sim::Faults::Usage();
             return 0;
+        }
+        if (option == "--keep-memory") {
+            config.keepMemoryOnCommit = true;
+            continue;
         }
         if (option == "--wire-timing") {
             config.wireTiming = true;
@@ -105,8 +123,7 @@ int main(int argc, char** argv) {
             if (!ToSeconds(value, &s)) return Fail("bad seconds " + value);
             config.autoWakeSeconds = s;
         } else if (option == "--restart-seconds") {
-            if (!ToSeconds(value, &s)) return Fail("bad seconds " + value);
-            config.restartSeconds = s;
+            if (!ToRestartSeconds(value, &config)) return Fail("bad restart seconds " + value);
         } else if (option == "--fault") {
             faults.push_back(value);
         } else if (option == "--dump-memory") {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "RawLink.h"
 
 using namespace simtest;
@@ -151,4 +154,16 @@ TEST_F(Fault, BadSpecsAreRefusedWithAReason) {
         EXPECT_FALSE(error.empty()) << spec;
     }
     EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);  // nothing half-armed
+}
+
+// pelora-sim --help shows a line for every fault the parser knows, and only those.
+TEST(FaultSyntax, HelpHasALineForEachFault) {
+    const auto names = sim::Faults::Names();
+    std::istringstream help(sim::Faults::Usage());
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(help, line);)
+        if (line.rfind("  ", 0) == 0) listed.push_back(line.substr(2, line.find_first_of("[: ", 2) - 2));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, names);
+    EXPECT_GE(names.size(), 11u);
 }

@@ -75,12 +75,12 @@ int OpenRaw(const std::string& path) {
 }
 
 // Sends the request and reads until `count` bytes came or the device stayed
-// quiet for a long while (a guard against hanging, not a timing check).
-Bytes Ask(int fd, const Bytes& request, std::size_t count) {
+// quiet for `quietMs` (by default a guard against hanging, not a timing check).
+Bytes Ask(int fd, const Bytes& request, std::size_t count, int quietMs = 10000) {
     if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return {};
     Bytes reply;
     std::uint8_t buffer[256];
-    while (reply.size() < count && SimProcess::WaitReadable(fd, 10000)) {
+    while (reply.size() < count && SimProcess::WaitReadable(fd, quietMs)) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n <= 0) break;
         reply.insert(reply.end(), buffer, buffer + n);
@@ -90,11 +90,14 @@ Bytes Ask(int fd, const Bytes& request, std::size_t count) {
 
 }  // namespace
 
+// Options reach the device; after the reopen, each region's restart time and
+// --keep-memory: back 0.3 s after region 1 with the logbook still there, still
+// silent 0.9 s after region 2.
 TEST(PeloraSimPty, AnswersOnItsPtyAcrossAReopenAndDumpsTheMemoryAtExit) {
     const std::string dump = testing::TempDir() + "pelora-sim-dump.mem";
     std::remove(dump.c_str());
     SimProcess sim({"--serial", "123456", "--version", "1A", "--memory-size", "1024", "--fault", "reject:84,1",
-                    "--dump-memory", dump});
+                    "--dump-memory", dump, "--restart-seconds", "0.3,1.5", "--keep-memory"});
     ASSERT_FALSE(sim.path.empty());
 
     int fd = OpenRaw(sim.path);
@@ -111,6 +114,14 @@ TEST(PeloraSimPty, AnswersOnItsPtyAcrossAReopenAndDumpsTheMemoryAtExit) {
     reply = Ask(fd, {0xB4, 0x00, 0x00, 0x00}, 129);
     ASSERT_EQ(reply.size(), 129u);
     EXPECT_EQ(Bytes(reply.begin() + 11, reply.begin() + 14), (Bytes{0x12, 0x34, 0x56}));
+    const Bytes logbook = Ask(fd, {0xB4, 0x00, 0x10, 0x00}, 129);
+    ASSERT_EQ(logbook.size(), 129u);
+    ASSERT_EQ(Ask(fd, {0xB6, 0x00, 0x00, 0x00}, 1), Bytes{0x5A});
+    usleep(600000);
+    EXPECT_EQ(Ask(fd, {0xB4, 0x00, 0x10, 0x00}, 129, 1000), logbook);
+    ASSERT_EQ(Ask(fd, {0xB9, 0x00, 0x00, 0x00}, 1), Bytes{0x5A});
+    usleep(600000);
+    EXPECT_TRUE(Ask(fd, {0xBA, 0x00}, 2, 300).empty());
     close(fd);
 
     const int status = sim.Stop();
@@ -127,3 +138,4 @@ TEST(PeloraSimPty, RefusesABadFaultSpec) {
     EXPECT_TRUE(sim.path.empty());
     EXPECT_EQ(WEXITSTATUS(sim.Stop()), 2);
 }
+
