@@ -111,6 +111,8 @@ std::string LastTwoChars(const std::string& text) { return text.size() <= 2 ? te
 
 // Runs an operation that has its own error handler: a run-time error sets
 // both stop flags and ends it quietly, with a false result where it has one.
+// It is a failure too: a caller that tests CommFailed must not take a write
+// the port refused for one that went through.
 template <typename Operation>
 auto EndQuietlyOnError(LinkState& state, Operation operation) -> decltype(operation())
 {
@@ -119,6 +121,7 @@ auto EndQuietlyOnError(LinkState& state, Operation operation) -> decltype(operat
     } catch (const LinkRuntimeError&) {
         state.LinkAbort = true;
         state.LinkCancel = true;
+        state.CommFailed = true;
         return decltype(operation())();
     }
 }

@@ -64,14 +64,16 @@ TEST_F(Transfer, EarlierFailureStopsTheBlockAfterItsHeader)
     EXPECT_EQ(sent().size(), 1u);
 }
 
-TEST_F(Transfer, PortRefusingTheBlockEndsTheWriteQuietly)
+// A refused write stops the link and is a failure: a caller that tests
+// CommFailed must never take it for a block that went in.
+TEST_F(Transfer, PortRefusingTheBlockEndsTheWriteAsAFailure)
 {
     fillBlockBuf(1);
     closePortAfterFirstReply();
     comm.WriteBlock(kCodeUnit, 0xB5);
     EXPECT_TRUE(state().LinkAbort);
     EXPECT_TRUE(state().LinkCancel);
-    EXPECT_FALSE(state().CommFailed);
+    EXPECT_TRUE(state().CommFailed);
     EXPECT_EQ(sent().size(), 1u);
 }
 
