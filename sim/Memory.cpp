@@ -77,7 +77,8 @@ int ReadEndPointer(const std::vector<std::uint8_t>& memory, int memorySize) {
 std::vector<std::uint8_t> BuildMemory(int memorySize, int serialNumber, int profileBlocks, bool wrapped,
                                       std::uint64_t seed) {
     const int units = memorySize * 8;
-    const int areaBlocks = (units - ProfileStartUnit) / 8;
+    // The logbook ring ends 32 units below the top of data memory.
+    const int areaBlocks = (units - LogbookTopUnits - ProfileStartUnit) / 8;
     profileBlocks = std::clamp(profileBlocks, 0, wrapped ? areaBlocks - 2 : areaBlocks);
     std::vector<std::uint8_t> memory(static_cast<std::size_t>(memorySize) * BlockBytes, 0xFF);
     Random random(seed);

@@ -11,6 +11,8 @@ constexpr int HeaderRecordOffset = 64;  // 16-byte header record (unit 4)
 constexpr int StartPointerOffset = HeaderRecordOffset + 8;   // low byte first
 constexpr int EndPointerOffset = HeaderRecordOffset + 10;
 constexpr int ProfileStartUnit = 16;
+// The top 32 units of data memory are not logbook: the ring ends below them.
+constexpr int LogbookTopUnits = 32;
 
 // Pointer encoding: for MemorySize 1024 the 16-bit value is the unit number,
 // for every other size it is the byte address (unit * 16).
@@ -27,7 +29,8 @@ int ReadEndPointer(const std::vector<std::uint8_t>& memory, int memorySize);
 // header record, settings in block 1, and a reproducible pseudo-random
 // logbook. Not wrapped: `profileBlocks` blocks from unit 16 on, start pointer
 // 16, end pointer on the last unit of the last block (0 blocks: both 16).
-// Wrapped: the logbook fills the whole profile area, the newest entry ends on
+// Wrapped: the logbook fills the whole ring (unit 16 up to 32 units below the
+// top of data memory), the newest entry ends on
 // the last unit of block `profileBlocks` of the area (end pointer) and the
 // oldest starts one block further up (start pointer), so end < start.
 std::vector<std::uint8_t> BuildMemory(int memorySize, int serialNumber, int profileBlocks,

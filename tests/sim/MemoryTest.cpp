@@ -39,7 +39,8 @@ TEST(MemoryBuilder, EmptyAndWrappedLogbooks) {
         EXPECT_LT(end, start);
         EXPECT_GE(end, 16);
         EXPECT_LT(start, size * 8);
-        // The whole profile area holds logbook entries.
+        // The whole ring holds logbook entries; the top 32 units do not.
         EXPECT_EQ(wrapped[static_cast<std::size_t>(size * 8 - 40) * 16], 0xFA);
+        EXPECT_EQ(wrapped[static_cast<std::size_t>(size * 8 - 32) * 16], 0xFF);
     }
 }
