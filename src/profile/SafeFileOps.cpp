@@ -1,0 +1,236 @@
+// Writing a file whole or not at all, moving files aside, and their dates.
+#include "profile/BackupFile.h"
+#include "profile/FileText.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#undef MoveFile  // windows.h maps it to MoveFileW, which would rename ours
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace pelora {
+
+namespace {
+
+namespace fs = std::filesystem;
+using filetext::Shown;
+using filetext::SystemReason;
+
+constexpr int FreeNameTries = 1000;
+
+// Thin wrappers, so the writer below reads the same on every system.
+#ifdef _WIN32
+int OpenNew(const fs::path& path)
+{
+    return ::_wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long WriteSome(int fd, const std::uint8_t* data, std::size_t count)
+{
+    return ::_write(fd, data, static_cast<unsigned>(std::min<std::size_t>(count, 1u << 30)));
+}
+int FlushToDisk(int fd) { return ::_commit(fd); }
+int CloseFd(int fd) { return ::_close(fd); }
+int ProcessId() { return ::_getpid(); }
+#else
+int OpenNew(const fs::path& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644); }
+long WriteSome(int fd, const std::uint8_t* data, std::size_t count) { return ::write(fd, data, count); }
+int FlushToDisk(int fd) { return ::fsync(fd); }
+int CloseFd(int fd) { return ::close(fd); }
+int ProcessId() { return static_cast<int>(::getpid()); }
+#endif
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const long written = WriteSome(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = ENOSPC;
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Replaces `to` in one step; the old file stays whole until then.
+bool RenameOver(const fs::path& from, const fs::path& to, std::string* reason)
+{
+#ifdef _WIN32
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    *reason = std::system_category().message(static_cast<int>(::GetLastError()));
+    return false;
+#else
+    std::error_code error;
+    fs::rename(from, to, error);
+    if (error) *reason = error.message();
+    return !error;
+#endif
+}
+
+// Makes the rename itself survive a power cut; a folder that cannot be
+// synced leaves the file written all the same.
+void SyncFolder([[maybe_unused]] const fs::path& folder)
+{
+#ifndef _WIN32
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+#endif
+}
+
+// A new temporary file beside `path`, or -1 with errno set.
+int CreateTemporary(const fs::path& path, fs::path* temp)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path name = path.filename();
+        name += ".tmp-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter);
+        *temp = path.parent_path() / name;
+        const int fd = OpenNew(*temp);
+        if (fd >= 0 || errno != EEXIST) return fd;  // EEXIST: a leftover of a crashed run
+    }
+    return -1;
+}
+
+bool Fail(std::string* error, std::string message)
+{
+    if (error) *error = std::move(message);
+    return false;
+}
+
+std::optional<fs::path> NoPath(std::string* error, std::string message)
+{
+    Fail(error, std::move(message));
+    return std::nullopt;
+}
+
+std::optional<fs::path> FreeName(const fs::path& to)
+{
+    for (int n = 1; n <= FreeNameTries; ++n) {
+        fs::path name = to.stem();
+        if (n > 1) name += "-" + std::to_string(n);
+        name += to.extension();
+        const fs::path candidate = to.parent_path() / name;
+        std::error_code ignored;
+        if (!fs::exists(fs::symlink_status(candidate, ignored))) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::time_t> ModifiedSeconds(const fs::path& path)
+{
+#ifdef _WIN32
+    std::error_code error;
+    const fs::file_time_type written = fs::last_write_time(path, error);
+    if (error) return std::nullopt;
+    return std::chrono::system_clock::to_time_t(std::chrono::clock_cast<std::chrono::system_clock>(written));
+#else
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return info.st_mtime;
+#endif
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         std::string* error)
+{
+    if (!path.has_filename()) return Fail(error, "cannot write \"" + Shown(path) + "\": no file name");
+    fs::path temp;
+    const int fd = CreateTemporary(path, &temp);
+    const int createError = errno;
+    if (fd < 0) return Fail(error, "cannot create " + Shown(temp) + ": " + SystemReason(createError));
+
+    // Any failure from here on removes the temporary file and keeps the old one.
+    const auto abandon = [&](const std::string& operation, const std::string& reason) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return Fail(error, operation + ": " + reason);
+    };
+    if (!WriteAll(fd, bytes) || FlushToDisk(fd) != 0) {
+        const int code = errno;
+        CloseFd(fd);
+        return abandon("cannot write " + Shown(temp), SystemReason(code));
+    }
+    if (CloseFd(fd) != 0) {
+        const int code = errno;
+        return abandon("cannot close " + Shown(temp), SystemReason(code));
+    }
+    std::string reason;
+    if (!RenameOver(temp, path, &reason))
+        return abandon("cannot rename " + Shown(temp) + " to " + Shown(path), reason);
+    SyncFolder(path.parent_path());
+    return true;
+}
+
+std::filesystem::path DamagedPath(const std::filesystem::path& path, const LocalDateTime& now)
+{
+    fs::path damaged = path;
+    damaged += ".damaged-" + FileStamp(now);
+    return damaged;
+}
+
+std::filesystem::path ArchivePath(const std::filesystem::path& path, const LocalDateTime& now)
+{
+    fs::path name = path.stem();
+    name += "." + FileStamp(now);
+    name += path.extension();
+    return path.parent_path() / "archive" / name;
+}
+
+std::optional<std::filesystem::path> MoveFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                                              std::string* error)
+{
+    std::error_code failure;
+    if (!to.parent_path().empty()) {
+        fs::create_directories(to.parent_path(), failure);
+        if (failure) return NoPath(error, "cannot create " + Shown(to.parent_path()) + ": " + failure.message());
+    }
+    const std::optional<fs::path> target = FreeName(to);
+    if (!target) return NoPath(error, "cannot move " + Shown(from) + ": no free name beside " + Shown(to));
+    fs::rename(from, *target, failure);
+    if (failure)
+        return NoPath(error, "cannot move " + Shown(from) + " to " + Shown(*target) + ": " + failure.message());
+    return target;
+}
+
+std::optional<LocalDateTime> FileModifiedTime(const std::filesystem::path& path)
+{
+    const std::optional<std::time_t> seconds = ModifiedSeconds(path);
+    if (!seconds) return std::nullopt;
+    std::tm local{};
+#ifdef _WIN32
+    if (::localtime_s(&local, &*seconds) != 0) return std::nullopt;
+#else
+    if (!::localtime_r(&*seconds, &local)) return std::nullopt;
+#endif
+    return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                         local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+}  // namespace pelora
