@@ -1,9 +1,9 @@
 // fwrtool: writes firmware image files for tests and the demo, and prints
 // what the program's own reader makes of an image file.
 #include "ImageWriter.h"
+#include "common/NumberOption.h"
 #include "firmware/FirmwareImage.h"
 
-#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -32,21 +32,7 @@ int Usage()
     return 2;
 }
 
-long Number(const std::string& option, const std::string& text, long low, long high)
-{
-    int base = 10;
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits = digits.substr(2);
-    }
-    long value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty() || value < low || value > high)
-        throw std::invalid_argument(option + ": expected a number from " + std::to_string(low) + " to " +
-                                    std::to_string(high) + ", got \"" + text + "\"");
-    return value;
-}
+using tools::NumberOption;
 
 // UTF-8 command-line text to the image's 8-bit characters.
 std::string Utf8ToLatin1(const std::string& option, const std::string& utf8)
@@ -99,18 +85,18 @@ int Make(int argc, char** argv)
         if (i + 1 >= argc) throw std::invalid_argument(arg + ": value missing");
         const std::string value = argv[++i];
         if (arg == "--layout") spec.Layout = LayoutByName(value);
-        else if (arg == "--model-number") spec.ModelNumber = static_cast<std::uint16_t>(Number(arg, value, 0, 65535));
+        else if (arg == "--model-number") spec.ModelNumber = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
         else if (arg == "--version") spec.CodeVersion = Utf8ToLatin1(arg, value);
-        else if (arg == "--revision") spec.Revision = static_cast<std::uint8_t>(Number(arg, value, 0, 255));
-        else if (arg == "--memory-size") spec.MemorySize = static_cast<std::uint16_t>(Number(arg, value, 0, 65535));
+        else if (arg == "--revision") spec.Revision = static_cast<std::uint8_t>(NumberOption(arg, value, 0, 255));
+        else if (arg == "--memory-size") spec.MemorySize = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
         else if (arg == "--product") spec.ProductName = Utf8ToLatin1(arg, value);
         else if (arg == "--model-key") spec.ModelKey = Utf8ToLatin1(arg, value);
-        else if (arg == "--code1-blocks") spec.Code1BlockCount = static_cast<int>(Number(arg, value, 0, 1024));
-        else if (arg == "--code2-blocks") spec.Code2BlockCount = static_cast<int>(Number(arg, value, 0, 1024));
-        else if (arg == "--code1-start") spec.Code1Start = static_cast<int>(Number(arg, value, 0, 32767));
-        else if (arg == "--code2-start") spec.Code2Start = static_cast<int>(Number(arg, value, 0, 32767));
-        else if (arg == "--code2-parameter") spec.Code2Parameter = static_cast<std::uint16_t>(Number(arg, value, 0, 65535));
-        else if (arg == "--seed") spec.Seed = static_cast<std::uint32_t>(Number(arg, value, 0, 4294967295L));
+        else if (arg == "--code1-blocks") spec.Code1BlockCount = static_cast<int>(NumberOption(arg, value, 0, 1024));
+        else if (arg == "--code2-blocks") spec.Code2BlockCount = static_cast<int>(NumberOption(arg, value, 0, 1024));
+        else if (arg == "--code1-start") spec.Code1Start = static_cast<int>(NumberOption(arg, value, 0, 32767));
+        else if (arg == "--code2-start") spec.Code2Start = static_cast<int>(NumberOption(arg, value, 0, 32767));
+        else if (arg == "--code2-parameter") spec.Code2Parameter = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
+        else if (arg == "--seed") spec.Seed = static_cast<std::uint32_t>(NumberOption(arg, value, 0, 4294967295L));
         else throw std::invalid_argument(arg + ": unknown option");
     }
     if (out.empty()) return Usage();

@@ -1,11 +1,12 @@
 // profiletool: prints what the program's own reader makes of a profile
 // backup file, and writes valid backups for tests and fuzz seeds.
+#include "common/NumberOption.h"
 #include "profile/BackupFile.h"
 #include "profile/ProfileArea.h"
 
 #include <algorithm>
-#include <charconv>
 #include <iostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -13,10 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A mistake in the command line: the usage text follows the message.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using tools::UsageError;
 
 struct Options {
     std::string file;
@@ -42,21 +40,7 @@ int Usage()
     return 2;
 }
 
-long Number(const std::string& option, const std::string& text, long low, long high)
-{
-    int base = 10;
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits = digits.substr(2);
-    }
-    long value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty() || value < low || value > high)
-        throw UsageError(option + ": expected a number from " + std::to_string(low) + " to " + std::to_string(high) +
-                         ", got \"" + text + "\"");
-    return value;
-}
+using tools::NumberOption;
 
 Options Parse(int argc, char** argv, bool making)
 {
@@ -71,10 +55,10 @@ Options Parse(int argc, char** argv, bool making)
         } else if (arg == "--memory-size" || (making && (arg == "--serial" || arg == "--blocks" || arg == "--seed"))) {
             if (i + 1 >= argc) throw UsageError(arg + ": value missing");
             const std::string value = argv[++i];
-            if (arg == "--memory-size") options.memorySize = Number(arg, value, 1, making ? 1024 : 65535);
-            else if (arg == "--serial") options.serial = Number(arg, value, 0, 999999);
-            else if (arg == "--blocks") options.blocks = Number(arg, value, 0, 1024);
-            else options.seed = static_cast<unsigned long>(Number(arg, value, 0, 2147483647L));
+            if (arg == "--memory-size") options.memorySize = NumberOption(arg, value, 1, making ? 1024 : 65535);
+            else if (arg == "--serial") options.serial = NumberOption(arg, value, 0, 999999);
+            else if (arg == "--blocks") options.blocks = NumberOption(arg, value, 0, 1024);
+            else options.seed = static_cast<unsigned long>(NumberOption(arg, value, 0, 2147483647L));
         } else {
             throw UsageError(arg + ": unknown option");
         }
@@ -110,22 +94,6 @@ int Info(const Options& options)
     return result.Valid() ? 0 : 1;
 }
 
-// splitmix64: the same bytes for a seed on every platform.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint8_t Next()
-    {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return static_cast<std::uint8_t>((z ^ (z >> 31)) >> 56);
-    }
-
-private:
-    std::uint64_t state_;
-};
-
 void PutPointer(std::array<std::uint8_t, 17>& header, int byte, long memorySize, long unit)
 {
     const long value = memorySize == 1024 ? unit : unit * 16;
@@ -150,10 +118,12 @@ void PutPointers(std::array<std::uint8_t, 17>& header, const Options& options)
 
 pelora::BackupContent MakeContent(const Options& options)
 {
-    Random random(options.seed);
+    // mt19937 gives the same numbers for a seed on every platform.
+    std::mt19937 random(static_cast<std::uint32_t>(options.seed));
+    const auto next = [&random] { return static_cast<std::uint8_t>(random() >> 24); };
     pelora::BackupContent content;
     auto& header = content.ProfileHeader;
-    for (int i = 0; i < 16; ++i) header[static_cast<std::size_t>(i)] = random.Next();
+    for (int i = 0; i < 16; ++i) header[static_cast<std::size_t>(i)] = next();
     PutPointers(header, options);
     header[16] = pelora::ByteSum(std::span(header).first<16>());
     content.BackupSerialDigits = pelora::SerialDigits(static_cast<std::int32_t>(options.serial));
@@ -164,7 +134,7 @@ pelora::BackupContent MakeContent(const Options& options)
         row[0] = static_cast<std::int16_t>(8 * (block - 1));
         unsigned sum = 0;
         for (int column = 1; column <= 128; ++column) {
-            const std::uint8_t byte = random.Next();
+            const std::uint8_t byte = next();
             row[static_cast<std::size_t>(column)] = byte;
             sum += byte;
         }
