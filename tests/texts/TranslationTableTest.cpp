@@ -21,6 +21,7 @@ std::set<int> IdentifiersInUse()
     for (int id = 781; id <= 790; ++id) ids.insert(id);
     for (int id = 799; id <= 809; ++id) ids.insert(id);
     for (int id = 813; id <= 820; ++id) ids.insert(id);
+    for (int id = 1001; id <= 1010; ++id) ids.insert(id);
     return ids;
 }
 

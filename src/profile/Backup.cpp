@@ -1,0 +1,259 @@
+// Saving the diver's profile before new code goes in.
+#include "profile/ProfileKeeper.h"
+
+#include "link/CommModule.h"
+#include "platform/Dialogs.h"
+#include "platform/LocalTime.h"
+#include "platform/Progress.h"
+#include "platform/TaskLog.h"
+#include "profile/BackupFile.h"
+#include "profile/ProfileTexts.h"
+#include "texts/LanguageDb.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace pelora {
+
+using namespace profiletext;
+
+namespace {
+
+// A fixed text of the program, not looked up.
+constexpr const char* kBackupRow = "Backup dive computer profile";
+
+constexpr int kSerialByte = 10;  // three BCD bytes, most significant first
+constexpr int kHeaderByte = 64;  // the 16-byte header record
+
+// Byte k of the block last read (RxBuf holds byte k at index k + 1).
+std::uint8_t BlockByte(const LinkState& link, int k)
+{
+    const auto index = static_cast<std::size_t>(k + 1);
+    return index < link.RxBuf.size() ? link.RxBuf[index] : 0;
+}
+
+std::array<std::uint8_t, 16> HeaderRecordOfBlock0(const LinkState& link)
+{
+    std::array<std::uint8_t, 16> header{};
+    for (int k = 0; k < 16; ++k) header[static_cast<std::size_t>(k)] = BlockByte(link, kHeaderByte + k);
+    return header;
+}
+
+// Each BCD byte gives tens and units; the nibbles are taken as they are.
+std::int32_t SerialOfBlock0(const LinkState& link)
+{
+    std::int32_t serial = 0;
+    for (int k = 0; k < 3; ++k) {
+        const std::uint8_t b = BlockByte(link, kSerialByte + k);
+        serial = serial * 100 + (b >> 4) * 10 + (b & 15);
+    }
+    return serial;
+}
+
+bool PathExists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return !path.empty() && std::filesystem::exists(path, error);
+}
+
+}  // namespace
+
+std::string ProfileKeeper::Text(int id) const { return seams_.Texts.GetText(id); }
+
+bool ProfileKeeper::LinkFailed() const { return seams_.Link.State().CommFailed; }
+
+void ProfileKeeper::UseDeviceSerialDigits() { profile_.BackupSerialDigits = SerialDigits(profile_.DeviceSerial); }
+
+bool ProfileKeeper::GetBackupProfile()
+{
+    profile_.BackupSerialDigits.fill(0);
+    // The flag must tell about this read alone: a buffer left from an
+    // earlier read must never pass for the device's block 0.
+    seams_.Link.State().CommFailed = false;
+    seams_.Link.ReadMemoryBlocks(0, 0);
+    if (LinkFailed()) return false;
+
+    profile_.DeviceSerial = SerialOfBlock0(seams_.Link.State());
+    const std::filesystem::path path = FindBackupFile(BackupFileName(device_.ModelNumber, profile_.DeviceSerial));
+    profile_.BackupFilePath = path.string();
+    if (PathExists(path) && UseBackupFile(path)) return true;
+    UseDeviceSerialDigits();
+    return false;
+}
+
+std::filesystem::path ProfileKeeper::FindBackupFile(const std::string& fileName) const
+{
+    for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User})
+        if (PathExists(folder / fileName)) return folder / fileName;
+    const auto& first = seams_.Folders.Program.empty() ? seams_.Folders.User : seams_.Folders.Program;
+    return first / fileName;
+}
+
+// Loads the file into the saved profile and judges whether it is the
+// profile to restore.
+bool ProfileKeeper::UseBackupFile(const std::filesystem::path& path)
+{
+    const BackupReadResult file = ReadBackupFile(path, device_.MemorySize);
+    // The file is named after the device's serial number, so other digits
+    // inside mean it is not what its name says.
+    if (!file.Valid() || file.Serial != profile_.DeviceSerial) {
+        SetAsideDamagedFile(path);
+        return false;
+    }
+    profile_.ProfileHeader = file.Content->ProfileHeader;
+    profile_.BackupSerialDigits = file.Content->BackupSerialDigits;
+    profile_.ProfileBlocks = file.Content->ProfileBlocks;
+    if (file.Area.Empty) return false;  // holds no profile: it will be written anew
+    profile_.ProfileEnd = file.Area.End;
+    profile_.ProfileStart = ProfileStartUnit;
+    profile_.ProfileBlockCount = static_cast<std::int16_t>(file.Area.BlockCount);
+    return LoadedFileIsUsable(file);
+}
+
+// A file left by a run that stopped before its code went in still matches
+// the device by serial number; if the diver has logged dives since, its
+// profile is older than the device's own. It is used without asking only
+// when the device's profile area is empty (new code) or unchanged.
+bool ProfileKeeper::LoadedFileIsUsable(const BackupReadResult& file)
+{
+    const auto deviceHeader = HeaderRecordOfBlock0(seams_.Link.State());
+    if (ProfileAreaOf(deviceHeader, device_.MemorySize).Empty) return true;
+    if (std::equal(deviceHeader.begin(), deviceHeader.end(), file.Content->ProfileHeader.begin())) return true;
+    return !DiverKeepsDeviceProfile(profile_.BackupFilePath);
+}
+
+bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
+{
+    const auto modified = FileModifiedTime(path);
+    const std::string date = modified ? ReadableStamp(*modified) : path.filename().string();
+    const std::string question = WithArgument(Text(NewerDeviceProfile), date) + "\r\n\r\n" +
+                                 Text(KeepDeviceProfileQuestion) + "\r\n\r\n" + Text(KeepDeviceProfileAnswer) +
+                                 "\r\n" + WithArgument(Text(UseBackupFileAnswer), date);
+    const auto answer =
+        seams_.Dialog.Show(Dialogs::Icon::Question, Dialogs::Buttons::YesNo, Text(RecoveryTitle), question);
+    if (answer == Dialogs::Answer::No) return false;
+    ArchiveBackupFile();
+    return true;
+}
+
+// A damaged file is never sent and never destroyed: it is renamed aside,
+// and the backup goes on as if there were none. If even that fails, the
+// backup stops rather than overwrite it.
+void ProfileKeeper::SetAsideDamagedFile(const std::filesystem::path& path)
+{
+    std::string reason;
+    if (const auto moved = MoveFile(path, DamagedPath(path, seams_.Time.Now()), &reason)) {
+        seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), moved->filename().string()),
+                                  "");
+        return;
+    }
+    seams_.Link.State().CommFailed = true;
+    seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
+                       WithArgument(Text(DamagedFileNotMovable), path.string()) + "\r\n" + reason);
+}
+
+void ProfileKeeper::BackupProfile()
+{
+    if (GetBackupProfile()) {
+        FinishBackup();
+        return;
+    }
+    if (LinkFailed()) {
+        seams_.Log.InsertTaskList(TaskLog::StepIcon, kBackupRow, "");
+        FailBackup(ReadingFailed);
+        return;
+    }
+
+    const auto header = HeaderRecordOfBlock0(seams_.Link.State());
+    std::copy(header.begin(), header.end(), profile_.ProfileHeader.begin());
+    profile_.ProfileHeader[16] = ByteSum(header);
+    const ProfileArea area = ProfileAreaOf(header, device_.MemorySize);
+    if (area.Empty) {
+        profile_.ProfileRestorePending = false;
+        return;
+    }
+    profile_.ProfileRestorePending = true;
+    profile_.ProfileEnd = area.End;
+    profile_.ProfileStart = ProfileStartUnit;
+    seams_.Log.InsertTaskList(TaskLog::StepIcon, kBackupRow, "");
+    if (area.BlockCount > MaxProfileBlocks) {
+        profile_.ProfileBlockCount = 0;
+        FailBackup(TooManyBlocks);
+        return;
+    }
+    profile_.ProfileBlockCount = static_cast<std::int16_t>(area.BlockCount);
+
+    ReadProfileBlocks();
+    if (LinkFailed()) {
+        FailBackup(ReadingFailed);
+        return;
+    }
+    std::string failures;
+    if (!WriteBackupFile(&failures)) {
+        FailBackup(ReadingFailed, Text(NoFolderWritable) + failures + "\r\n\r\n" + Text(NothingSent));
+        return;
+    }
+    FinishBackup();
+}
+
+void ProfileKeeper::ReadProfileBlocks()
+{
+    const LinkState& link = seams_.Link.State();
+    std::int32_t address = ProfileStartUnit;
+    for (int i = 1; i <= profile_.ProfileBlockCount; ++i) {
+        seams_.Log.SetTaskStatus(PercentText(i, profile_.ProfileBlockCount));
+        auto& row = profile_.ProfileBlocks.Block(i);
+        row[0] = static_cast<std::int16_t>(address - ProfileStartUnit);
+        seams_.Link.ReadMemoryBlocks(address, address);
+        unsigned sum = 0;
+        for (int k = 0; k < 128; ++k) {
+            row[static_cast<std::size_t>(k + 1)] = BlockByte(link, k);
+            sum += BlockByte(link, k);
+        }
+        row[129] = static_cast<std::int16_t>(sum % 256);
+        address += 8;
+        if (LinkFailed()) return;
+    }
+}
+
+// The program's folder first, then the user's own; the first that takes
+// the whole file holds the backup.
+bool ProfileKeeper::WriteBackupFile(std::string* failures)
+{
+    const auto bytes = EncodeBackupFile(Content());
+    const auto fileName = std::filesystem::path(profile_.BackupFilePath).filename();
+    for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User}) {
+        if (folder.empty()) continue;
+        std::error_code ignored;
+        std::filesystem::create_directories(folder, ignored);
+        std::string reason;
+        if (WriteFileAtomically(folder / fileName, bytes, &reason)) {
+            profile_.BackupFilePath = (folder / fileName).string();
+            return true;
+        }
+        *failures += "\r\n" + folder.string() + ": " + reason;
+    }
+    return false;
+}
+
+BackupContent ProfileKeeper::Content() const
+{
+    BackupContent content;
+    content.ProfileHeader = profile_.ProfileHeader;
+    content.BackupSerialDigits = profile_.BackupSerialDigits;
+    content.ProfileBlocks = profile_.ProfileBlocks;
+    return content;
+}
+
+void ProfileKeeper::FinishBackup() { seams_.Log.SetTaskStatus(Text(Done)); }
+
+void ProfileKeeper::FailBackup(int errorText, const std::string& boxText)
+{
+    seams_.Log.SetTaskStatus(Text(Failed));
+    seams_.Log.InsertTaskList(TaskLog::FailureIcon, Text(errorText), "");
+    if (!boxText.empty()) seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed), boxText);
+    seams_.Link.State().CommFailed = true;
+    seams_.ResetStage();
+}
+
+}  // namespace pelora

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "profile/SavedProfile.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pelora {
+
+class CommModule;
+class Dialogs;
+class LanguageDb;
+class LocalTime;
+class ProcessPriority;
+class TaskLog;
+struct BackupContent;
+struct BackupReadResult;
+
+// Where backup files live: the program's folder when the program may write
+// there, else the user's own data folder for this program. Look-ups try the
+// program's folder first.
+struct BackupFolders {
+    std::filesystem::path Program;
+    std::filesystem::path User;
+};
+
+// What the profile operations work through.
+struct ProfileSeams {
+    CommModule& Link;
+    TaskLog& Log;
+    Dialogs& Dialog;
+    const LanguageDb& Texts;
+    ProcessPriority& Priority;
+    LocalTime& Time;
+    BackupFolders Folders;
+    std::function<void()> ResetStage;
+};
+
+// The device facts of the loaded image that the profile depends on.
+struct ProfileDevice {
+    std::uint16_t ModelNumber = 0;
+    int MemorySize = 512;
+};
+
+// Saves the diver's profile before new code goes in, writes it back
+// afterwards, and offers the recovery at close. Lives for one call; the
+// saved profile itself lives in `profile` for the whole run.
+class ProfileKeeper {
+public:
+    ProfileKeeper(SavedProfile& profile, ProfileSeams seams, ProfileDevice device)
+        : profile_(profile), seams_(std::move(seams)), device_(device)
+    {
+    }
+
+    // Reads block 0 (serial number, header record) and loads the backup file
+    // of the connected device when there is a usable one. True when the
+    // loaded file's profile is the one to restore. A failed read of block 0
+    // leaves CommFailed set and decides nothing.
+    bool GetBackupProfile();
+    // The backup step of the update: the profile into memory and into a
+    // backup file, unless a usable backup file was found. CommFailed set
+    // means it failed; ProfileRestorePending false means there was nothing
+    // to save.
+    void BackupProfile();
+    // Writes the saved profile back, verifies its header record, deletes the
+    // backup file once verified, and sets the device clock.
+    void RestoreProfile();
+    // Run from Close while a restore is outstanding: the diver connects the
+    // device again and the profile is restored, or declines.
+    void ProfileRecovering();
+
+private:
+    // GetBackupProfile's parts.
+    std::filesystem::path FindBackupFile(const std::string& fileName) const;
+    bool UseBackupFile(const std::filesystem::path& path);
+    bool LoadedFileIsUsable(const BackupReadResult& file);
+    bool DiverKeepsDeviceProfile(const std::filesystem::path& path);
+    void SetAsideDamagedFile(const std::filesystem::path& path);
+    void UseDeviceSerialDigits();
+
+    // BackupProfile's parts.
+    void ReadProfileBlocks();
+    bool WriteBackupFile(std::string* failures);
+    void FinishBackup();
+    void FailBackup(int errorText, const std::string& boxText = {});
+
+    // RestoreProfile's parts.
+    bool WriteProfileBlocks();
+    bool WriteAndVerifyHeaderRecord();
+    void FailRestore(int errorText);
+    void SetDeviceClockTwice();
+
+    // ProfileRecovering's parts.
+    std::string RecoveryInstructions() const;
+    void TryRecovery();
+    // Keeps a backup the diver declined in the archive folder beside it.
+    void ArchiveBackupFile();
+
+    std::string Text(int id) const;
+    BackupContent Content() const;
+    bool LinkFailed() const;
+
+    SavedProfile& profile_;
+    ProfileSeams seams_;
+    ProfileDevice device_;
+};
+
+// The clock texts the device takes: "mm/dd/yy" and "hh:mm:ss" (24-hour).
+std::pair<std::string, std::string> ClockTexts(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace pelora

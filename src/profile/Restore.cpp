@@ -1,0 +1,197 @@
+// Writing the diver's profile back, and the recovery offered at close.
+#include "profile/ProfileKeeper.h"
+
+#include "link/CommModule.h"
+#include "platform/Dialogs.h"
+#include "platform/LocalTime.h"
+#include "platform/ProcessPriority.h"
+#include "platform/Progress.h"
+#include "platform/TaskLog.h"
+#include "profile/BackupFile.h"
+#include "profile/ProfileTexts.h"
+#include "texts/LanguageDb.h"
+
+#include <cstdio>
+#include <system_error>
+
+namespace pelora {
+
+using namespace profiletext;
+
+namespace {
+
+constexpr std::uint8_t kProfileBlockWrite = 0xB5;
+constexpr std::int32_t kHeaderRecordUnit = 4;
+constexpr int kHeaderRecordIndex = 65;  // block 0 byte 64 in RxBuf
+constexpr int kClockFlag = 233;
+
+// The record went in: its header was not refused and its data acknowledged.
+bool RecordAccepted(const LinkState& link) { return !link.CommFailed && link.ReplyDone && !link.NakReceived; }
+
+bool FitsAByte(std::int16_t value) { return value >= 0 && value <= 255; }
+
+}  // namespace
+
+std::pair<std::string, std::string> ClockTexts(int year, int month, int day, int hour, int minute, int second)
+{
+    char date[16];
+    char time[16];
+    std::snprintf(date, sizeof date, "%02d/%02d/%02d", month % 100, day % 100, year % 100);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", hour % 100, minute % 100, second % 100);
+    return {date, time};
+}
+
+void ProfileKeeper::RestoreProfile()
+{
+    seams_.Log.InsertTaskList(TaskLog::StepIcon, Text(RestoreRow), "");
+    seams_.Link.State().CommFailed = false;
+    if (!WriteProfileBlocks()) {
+        FailRestore(WritingFailed);
+    } else if (!WriteAndVerifyHeaderRecord()) {
+        FailRestore(VerifyFailed);
+    } else {
+        seams_.Log.SetTaskStatus(Text(Done));
+        profile_.ProfileSafe = true;
+        std::error_code ignored;
+        std::filesystem::remove(profile_.BackupFilePath, ignored);
+    }
+    SetDeviceClockTwice();
+}
+
+// The blocks go back in the order they were saved; the header record,
+// which makes them the device's profile, comes last.
+bool ProfileKeeper::WriteProfileBlocks()
+{
+    auto& link = seams_.Link.State();
+    for (int i = 1; i <= profile_.ProfileBlockCount; ++i) {
+        seams_.Log.SetTaskStatus(PercentText(i, profile_.ProfileBlockCount));
+        const auto& row = profile_.ProfileBlocks.Block(i);
+        for (std::size_t k = 1; k <= 129; ++k) {
+            if (!FitsAByte(row[k])) return false;  // only a damaged table; it never reaches the device
+            link.BlockBuf[k - 1] = static_cast<std::uint8_t>(row[k]);
+        }
+        seams_.Link.WriteBlock(row[0], kProfileBlockWrite);
+        if (LinkFailed()) return false;
+    }
+    return true;
+}
+
+// Verified only when the record was accepted and block 0 really came back:
+// bytes left in the buffer by an earlier read must never confirm a restore.
+bool ProfileKeeper::WriteAndVerifyHeaderRecord()
+{
+    auto& link = seams_.Link.State();
+    std::copy(profile_.ProfileHeader.begin(), profile_.ProfileHeader.end(), link.BlockBuf.begin());
+    try {
+        seams_.Link.WriteRecord(kHeaderRecordUnit);
+    } catch (const LinkRuntimeError&) {
+        link.CommFailed = true;
+    }
+    if (!RecordAccepted(link)) return false;
+
+    seams_.Link.Delay(2.0);
+    seams_.Link.ReadMemoryBlocks(0, 0);
+    seams_.Link.Delay(1.0);
+    if (LinkFailed()) return false;
+    for (std::size_t k = 0; k < 16; ++k) {
+        const std::size_t index = kHeaderRecordIndex + k;
+        if (index >= link.RxBuf.size() || link.RxBuf[index] != profile_.ProfileHeader[k]) return false;
+    }
+    return true;
+}
+
+void ProfileKeeper::FailRestore(int errorText)
+{
+    profile_.ProfileSafe = false;
+    seams_.Log.SetTaskStatus(Text(Failed));
+    seams_.Log.InsertTaskList(TaskLog::FailureIcon, Text(errorText), "");
+    seams_.ResetStage();
+}
+
+// New code starts with its clock unset; set it in every outcome.
+void ProfileKeeper::SetDeviceClockTwice()
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        const LocalDateTime now = seams_.Time.Now();
+        const auto [date, time] = ClockTexts(now.year, now.month, now.day, now.hour, now.minute, now.second);
+        try {
+            seams_.Link.SetDeviceClock(date, time, kClockFlag);
+        } catch (const LinkRuntimeError&) {
+            seams_.Link.State().CommFailed = true;
+        }
+    }
+}
+
+void ProfileKeeper::ProfileRecovering()
+{
+    const auto answer = seams_.Dialog.Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
+                                           Text(RecoveryQuestion));
+    if (answer != Dialogs::Answer::Yes) {
+        ArchiveBackupFile();
+        return;
+    }
+    while (!profile_.ProfileSafe) {
+        const auto go = seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::OkCancel,
+                                           Text(RecoveryTitle), RecoveryInstructions());
+        if (go != Dialogs::Answer::Ok) {
+            profile_.ProfileSafe = true;
+            ArchiveBackupFile();
+            break;
+        }
+        TryRecovery();
+    }
+    seams_.Link.SetSleepMode();
+}
+
+// One attempt: the device must answer and its block 0 come back before
+// anything is decided; otherwise the diver is asked to connect it again.
+void ProfileKeeper::TryRecovery()
+{
+    seams_.Priority.SetProcessPriority(0, 0, HIGH_PRIORITY_CLASS);
+    profile_.ProfileSafe = false;
+    if (seams_.Link.ReadDeviceId()) {
+        if (GetBackupProfile()) {
+            RestoreProfile();
+            return;
+        }
+        if (!LinkFailed()) {
+            // No usable backup for the device connected.
+            profile_.ProfileSafe = true;
+            ArchiveBackupFile();
+            return;
+        }
+    }
+    seams_.Priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
+}
+
+std::string ProfileKeeper::RecoveryInstructions() const
+{
+    std::string text;
+    int number = 0;
+    auto numbered = [&](int id) { text += std::to_string(++number) + ". " + Text(id) + "\r\n"; };
+    auto plain = [&](int id) { text += Text(id) + "\r\n"; };
+    numbered(StepInstruction1);
+    numbered(StepInstruction2);
+    numbered(RecoveryStep3);
+    plain(RecoveryNote1);
+    plain(RecoveryNote2);
+    plain(RecoveryNote3);
+    text += "\r\n";
+    numbered(RecoveryStep4);
+    numbered(RecoveryStep5);
+    numbered(RecoveryStep6);
+    return text;
+}
+
+// The diver's only copy is kept, out of the way of later runs.
+void ProfileKeeper::ArchiveBackupFile()
+{
+    const std::filesystem::path path = profile_.BackupFilePath;
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error)) return;
+    std::string reason;
+    if (const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &reason))
+        seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), moved->string()), "");
+}
+
+}  // namespace pelora

@@ -1,0 +1,88 @@
+#pragma once
+
+// Recording and scripted stand-ins for the window's services, shared by the
+// suites that drive product code on the emulated device.
+
+#include "platform/Dialogs.h"
+#include "platform/LocalTime.h"
+#include "platform/ProcessPriority.h"
+#include "platform/TaskLog.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Message boxes answered from a script; any box the script does not expect
+// fails the test. An empty expected text accepts any text.
+class ScriptedDialogs : public pelora::Dialogs {
+public:
+    struct Box {
+        Icon icon;
+        Buttons buttons;
+        std::string title;
+        std::string text;
+        Answer answer;
+    };
+    void Expect(Box box) { script_.push_back(std::move(box)); }
+    bool Finished() const { return script_.empty(); }
+    std::vector<std::string> shownTexts;
+
+    Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override
+    {
+        shownTexts.push_back(text);
+        if (script_.empty()) {
+            ADD_FAILURE() << "unexpected message box \"" << title << "\": " << text;
+            return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+        }
+        Box box = script_.front();
+        script_.pop_front();
+        EXPECT_EQ(static_cast<int>(icon), static_cast<int>(box.icon)) << text;
+        EXPECT_EQ(static_cast<int>(buttons), static_cast<int>(box.buttons)) << text;
+        EXPECT_EQ(title, box.title);
+        if (!box.text.empty()) {
+            EXPECT_EQ(text, box.text);
+        }
+        return box.answer;
+    }
+
+private:
+    std::deque<Box> script_;
+};
+
+class RecordingPriority : public pelora::ProcessPriority {
+public:
+    std::vector<std::int32_t> classes;
+    std::int32_t SetProcessPriority(std::int32_t, std::int64_t, std::int32_t PriorityClass) override
+    {
+        classes.push_back(PriorityClass);
+        return PriorityClass;
+    }
+};
+
+class FixedLocalTime : public pelora::LocalTime {
+public:
+    pelora::LocalDateTime now{2026, 3, 5, 14, 7, 9};
+    pelora::LocalDateTime Now() override { return now; }
+};
+
+// The task log as rows of "icon|event|status".
+class RecordingTaskLog : public pelora::TaskLog {
+public:
+    std::vector<std::string> rows;
+    void InsertTaskList(int IconInd, const std::string& S1, const std::string& S2) override
+    {
+        rows.push_back(std::to_string(IconInd) + "|" + S1 + "|" + S2);
+    }
+    void SetTaskStatus(const std::string& S) override
+    {
+        if (rows.empty()) return;
+        rows.back().erase(rows.back().rfind('|') + 1);
+        rows.back() += S;
+    }
+};
+
+}  // namespace testsupport
