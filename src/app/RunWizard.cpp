@@ -1,6 +1,7 @@
 #include "RunWizard.h"
 
 #include "platform/Launcher.h"
+#include "platform/LocalTime.h"
 #include "platform/ProcessPriority.h"
 #include "platform/QtEventPump.h"
 #include "platform/QtSerialPort.h"
@@ -10,6 +11,7 @@
 #include "wizard/Skin.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdlib>
 
@@ -23,6 +25,12 @@ int RunWizard(QApplication& application, PortFinder& portFinder, std::function<v
     QtEventPump pump(clock);
     SystemProcessPriority priority;
     SystemLauncher launcher;
+    SystemLocalTime localTime;
+    const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    // Backups go beside the program, or where the user's own data for this
+    // program lives when the program's folder is not writable.
+    const BackupFolders backupFolders{
+        folder, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()};
 
     // Close may be clicked while a transaction waits deep inside the event
     // loop; the program then ends from there, never returning to it.
@@ -37,10 +45,11 @@ int RunWizard(QApplication& application, PortFinder& portFinder, std::function<v
                             priority,
                             launcher,
                             nullptr,
-                            QCoreApplication::applicationDirPath().toStdString(),
+                            folder,
                             LoadString(ConfigurationString),
                             endProgram,
-                            {}};
+                            localTime,
+                            backupFolders};
 
     MFUMain window(std::move(services));
     if (!window.Form_Load()) {

@@ -185,7 +185,7 @@ bool MFUMain::InitInfo()
     CreateTrayIcon();
     XPForm_->SetCaption(Q("Pelora 1D  " + GetText(820)));
     XPForm_->setToolTip(Q(GetText(820) + " \u2014 \u00a9 2026 Kalo"));
-    ProfileSafe_ = true;
+    profile_.ProfileSafe = true;
 
     if (!GetCode()) {
         CloseCmd_Click();
@@ -333,8 +333,8 @@ void MFUMain::NextCmd_Click()
     }
 
     link_.DeepSleepRequest = false;
-    ProfileRestorePending_ = true;
-    ProfileSafe_ = true;
+    profile_.ProfileRestorePending = true;
+    profile_.ProfileSafe = true;
     XPFrame_->hide();
     TaskLst_->show();
     NextCmd_->setEnabled(false);
@@ -403,6 +403,15 @@ void MFUMain::GoBack()
     link_.State().CommFailed = false;
 }
 
+ProfileKeeper MFUMain::Profile()
+{
+    BackupFolders folders = services_.backupFolders;
+    if (folders.Program.empty()) folders.Program = services_.applicationFolder;
+    ProfileSeams seams{link_,    *this, Boxes(), texts_, services_.priority, services_.localTime, folders,
+                       [this] { ResetStage(); }};
+    return ProfileKeeper(profile_, std::move(seams), {image_.ModelNumber, image_.MemorySize});
+}
+
 void MFUMain::ResetStage()
 {
     services_.priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
@@ -432,7 +441,7 @@ void MFUMain::CloseCmd_Click()
         } catch (const std::exception&) {
         }
     };
-    if (!ProfileSafe_ && services_.profileRecovering) step(services_.profileRecovering);
+    if (!profile_.ProfileSafe) step([this] { Profile().ProfileRecovering(); });
     UnDoPutOnTop();
     LinkState& link = link_.State();
     link.LinkAbort = true;

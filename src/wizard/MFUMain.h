@@ -4,6 +4,8 @@
 #include "firmware/GetCode.h"
 #include "link/CommModule.h"
 #include "platform/TaskLog.h"
+#include "profile/ProfileKeeper.h"
+#include "profile/SavedProfile.h"
 #include "texts/Configuration.h"
 #include "texts/LanguageDb.h"
 
@@ -49,9 +51,10 @@ public:
 
     // State that the stages and tests look at.
     int WizardStage() const { return WizardStage_; }
-    bool ProfileSafe() const { return ProfileSafe_; }
-    void SetProfileSafe(bool safe) { ProfileSafe_ = safe; }
-    bool ProfileRestorePending() const { return ProfileRestorePending_; }
+    bool ProfileSafe() const { return profile_.ProfileSafe; }
+    SavedProfile& Saved() { return profile_; }
+    // The profile operations on the connected device, with the window's log and boxes.
+    ProfileKeeper Profile();
     CommModule& Link() { return link_; }
     const LanguageDb& Texts() const { return texts_; }
     const std::optional<Configuration>& Config() const { return config_; }
@@ -108,8 +111,7 @@ private:
     std::unique_ptr<MessageBoxDialogs> ownDialogs_;
 
     int WizardStage_ = 1;
-    bool ProfileSafe_ = true;
-    bool ProfileRestorePending_ = false;
+    SavedProfile profile_;
     bool closing_ = false;
     int exitCode_ = 0;
 

@@ -5,8 +5,10 @@
 #include "platform/Dialogs.h"
 #include "platform/EventPump.h"
 #include "platform/Launcher.h"
+#include "platform/LocalTime.h"
 #include "platform/ProcessPriority.h"
 #include "platform/SerialPort.h"
+#include "profile/ProfileKeeper.h"
 
 #include <functional>
 #include <string>
@@ -28,9 +30,10 @@ struct WizardServices {
     std::string configurationString;
     // Ends the program at once with this exit code; it does not return.
     std::function<void(int)> endProgram;
-    // Recovers a profile that an update left unrestored; run first when the
-    // program closes with a restore outstanding.
-    std::function<void()> profileRecovering;
+    // The local date and time (device clock, names of moved files).
+    LocalTime& localTime;
+    // Where backup files go; an empty program folder means applicationFolder.
+    BackupFolders backupFolders;
 };
 
 }  // namespace pelora

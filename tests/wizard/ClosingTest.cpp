@@ -2,6 +2,8 @@
 
 #include "platform/StringTable.h"
 
+#include <fstream>
+
 using namespace wizardtest;
 
 TEST_F(WizardTest, CloseDuringAWaitStopsTheTransactionAndEndsTheProgram)
@@ -38,34 +40,44 @@ TEST_F(WizardTest, CloseStartsTheFollowOnProgramFromTheApplicationFolder)
     EXPECT_EQ(launcher_.started[0], (folder_ / "Tool.exe").string());
 }
 
-TEST_F(WizardTest, CloseWithAnOutstandingRestoreRunsTheRecoveryFirst)
+// The recovery runs first, while the link and the texts still work; a
+// declined recovery keeps the diver's file in the archive folder.
+TEST_F(WizardTest, CloseWithAnOutstandingRestoreOffersTheRecoveryFirst)
 {
+    using Icon = pelora::Dialogs::Icon;
+    using Buttons = pelora::Dialogs::Buttons;
+    using Answer = pelora::Dialogs::Answer;
     ASSERT_TRUE(Load());
-    bool ranBeforeTidyUp = false;
-    recovery_ = [&] {
-        ranBeforeTidyUp = !window_->Link().State().LinkAbort && window_->Texts().IsOpen() &&
-                          window_->Link().State().RxBuf.size() > 1;
-    };
-    window_->SetProfileSafe(false);
+    const auto backup = folder_ / "513.004711.bin";
+    std::ofstream(backup) << "the diver's profile";
+    window_->Saved().BackupFilePath = backup.string();
+    window_->Saved().ProfileSafe = false;
+    dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::No});
+    const auto sent = harness_->Writes().size();
     EXPECT_THROW(window_->CloseCmd_Click(), ProgramEnded);
-    EXPECT_TRUE(ranBeforeTidyUp);
+    EXPECT_EQ(harness_->Writes().size(), sent);
+    EXPECT_FALSE(std::filesystem::exists(backup));
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "archive" / "513.004711.20260305-140709.bin"));
 
-    // With nothing outstanding the recovery does not run.
+    // With nothing outstanding no box is shown (the script would fail).
     MakeWindow();
     ASSERT_TRUE(Load());
-    bool ran = false;
-    recovery_ = [&] { ran = true; };
     EXPECT_THROW(window_->CloseCmd_Click(), ProgramEnded);
-    EXPECT_FALSE(ran);
 }
 
 TEST_F(WizardTest, AFailingRecoveryDoesNotStopTheClosingSequence)
 {
+    using Icon = pelora::Dialogs::Icon;
+    using Buttons = pelora::Dialogs::Buttons;
+    using Answer = pelora::Dialogs::Answer;
     configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "|Tool.exe|5000";
     ASSERT_TRUE(Load());
-    recovery_ = [] { throw pelora::LinkRuntimeError("the serial port refused the write"); };
-    window_->SetProfileSafe(false);
+    window_->Saved().ProfileSafe = false;
+    dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::Yes});
+    dialogs_.Expect({Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Ok});
+    harness_->Port().Close();  // the port refuses to send: the recovery ends at once
     EXPECT_THROW(window_->CloseCmd_Click(), ProgramEnded);
+    EXPECT_EQ(priority_.classes, std::vector<std::int32_t>{pelora::HIGH_PRIORITY_CLASS});
     EXPECT_EQ(launcher_.started.size(), 1u);
     EXPECT_FALSE(window_->Texts().IsOpen());
 }

@@ -96,7 +96,7 @@ TEST_F(WizardTest, NextAtStageTwoSwapsInstructionsForTheLog)
     EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 3);  // the image rows of start-up
     EXPECT_FALSE(w.NextCmd()->isEnabled());
     EXPECT_TRUE(w.BackCmd()->isEnabled());
-    EXPECT_TRUE(w.ProfileRestorePending());
+    EXPECT_TRUE(w.Saved().ProfileRestorePending);
     EXPECT_TRUE(w.ProfileSafe());
     EXPECT_FALSE(w.Link().DeepSleepRequest);
 

@@ -5,23 +5,6 @@
 
 namespace wizardtest {
 
-pelora::Dialogs::Answer ScriptedDialogs::Show(Icon icon, Buttons buttons, const std::string& title,
-                                              const std::string& text)
-{
-    shownTexts.push_back(text);
-    if (script_.empty()) {
-        ADD_FAILURE() << "unexpected message box \"" << title << "\": " << text;
-        return Answer::Cancel;
-    }
-    Box box = script_.front();
-    script_.pop_front();
-    EXPECT_EQ(static_cast<int>(icon), static_cast<int>(box.icon)) << text;
-    EXPECT_EQ(static_cast<int>(buttons), static_cast<int>(box.buttons)) << text;
-    EXPECT_EQ(title, box.title);
-    EXPECT_EQ(text, box.text);
-    return box.answer;
-}
-
 std::optional<std::string> ScriptedPortFinder::FindInterfacePort()
 {
     ++calls;
@@ -60,12 +43,9 @@ void WizardTest::MakeWindow(sim::DeviceConfig device)
         endings_.push_back(exitCode);
         throw ProgramEnded{exitCode};
     };
-    auto recovery = [this] {
-        if (recovery_) recovery_();
-    };
     pelora::WizardServices services{harness_->Port(), harness_->Clock(), harness_->Pump(), portFinder_,
                                     priority_,        launcher_,         &dialogs_,        folder_.string(),
-                                    configuration_,   endProgram,        recovery};
+                                    configuration_,   endProgram,        localTime_,       backupFolders_};
     window_ = std::make_unique<pelora::MFUMain>(std::move(services));
 }
 

@@ -5,6 +5,7 @@
 #include "platform/Launcher.h"
 #include "platform/ProcessPriority.h"
 #include "sim/VirtualHarness.h"
+#include "support/Fakes.h"
 #include "wizard/MFUMain.h"
 
 #include <gtest/gtest.h>
@@ -23,41 +24,14 @@ struct ProgramEnded {
     int exitCode;
 };
 
-// Message boxes answered from a script; any box the script does not expect
-// fails the test.
-class ScriptedDialogs : public pelora::Dialogs {
-public:
-    struct Box {
-        Icon icon;
-        Buttons buttons;
-        std::string title;
-        std::string text;
-        Answer answer;
-    };
-    void Expect(Box box) { script_.push_back(std::move(box)); }
-    Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override;
-    bool Finished() const { return script_.empty(); }
-    std::vector<std::string> shownTexts;
-
-private:
-    std::deque<Box> script_;
-};
+using testsupport::ScriptedDialogs;
+using testsupport::RecordingPriority;
 
 class ScriptedPortFinder : public pelora::PortFinder {
 public:
     std::deque<std::optional<std::string>> answers;
     int calls = 0;
     std::optional<std::string> FindInterfacePort() override;
-};
-
-class RecordingPriority : public pelora::ProcessPriority {
-public:
-    std::vector<std::int32_t> classes;
-    std::int32_t SetProcessPriority(std::int32_t, std::int64_t, std::int32_t PriorityClass) override
-    {
-        classes.push_back(PriorityClass);
-        return PriorityClass;
-    }
 };
 
 class RecordingLauncher : public pelora::Launcher {
@@ -95,7 +69,9 @@ protected:
     RecordingPriority priority_;
     RecordingLauncher launcher_;
     std::vector<int> endings_;
-    std::function<void()> recovery_;
+    testsupport::FixedLocalTime localTime_;
+    // Where the window writes backups; empty: the window's own folder.
+    pelora::BackupFolders backupFolders_;
     std::unique_ptr<pelora::MFUMain> window_;
 };
 
