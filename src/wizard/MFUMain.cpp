@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
@@ -77,7 +78,12 @@ private:
 MFUMain::MFUMain(WizardServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       services_(std::move(services)),
-      link_(services_.port, services_.clock, services_.pump)
+      link_(services_.port, services_.clock, services_.pump),
+      record_(Folders(), services_.localTime),
+      update_(image_, profile_,
+              {link_, *this, texts_, services_.priority, services_.clock, services_.pump, services_.localTime,
+               [this] { ResetStage(); }, [this](TaskLog& log) { return Profile(log); },
+               [this](double fraction) { UpdateBar_->setValue(static_cast<int>(fraction * UpdateBar_->maximum())); }})
 {
     InitWizardResources();
     ownDialogs_ = std::make_unique<MessageBoxDialogs>(this);
@@ -126,6 +132,15 @@ void MFUMain::BuildControls()
     TaskLst_ = new TaskList(this);
     TaskLst_->setGeometry(TwipsRect(2160, 480, 7935, 5415));
     TaskLst_->hide();
+
+    // The whole update's progress, below the log while the update runs.
+    UpdateBar_ = new QProgressBar(this);
+    UpdateBar_->setObjectName("UpdateBar");
+    UpdateBar_->setGeometry(TwipsRect(2160, 5940, 7935, 300));
+    UpdateBar_->setRange(0, 1000);
+    UpdateBar_->setTextVisible(false);
+    UpdateBar_->setAccessibleName(tr("Progress of the update"));
+    UpdateBar_->hide();
 
     auto makeButton = [this](const char* name, const QString& caption, QRect geometry) {
         auto* button = new QPushButton(caption, this);
@@ -311,9 +326,14 @@ void MFUMain::LoadStepInstructions(int stage)
 void MFUMain::InsertTaskList(int IconInd, const std::string& S1, const std::string& S2)
 {
     TaskLst_->AddRow(TaskList::RowText(QTime::currentTime(), Q(S1), Q(S2)), IconInd);
+    record_.Row(IconInd, S1, S2);
 }
 
-void MFUMain::SetTaskStatus(const std::string& S) { TaskLst_->SetNewestStatus(Q(S)); }
+void MFUMain::SetTaskStatus(const std::string& S)
+{
+    TaskLst_->SetNewestStatus(Q(S));
+    record_.Status(S);
+}
 
 // ---------------------------------------------------------------- stages
 
@@ -370,16 +390,20 @@ bool MFUMain::CheckDeviceAndSendToSleep()
 }
 
 // A cable pulled since the last check left the port closed: find and open it
-// again (the diver may cancel, and stays at stage 1).
+// again. Cancel quits, as the box says.
 bool MFUMain::ReconnectIfCableWasPulled()
 {
-    return services_.port.IsOpen() || TestInterface();
+    if (services_.port.IsOpen() || TestInterface()) return true;
+    CloseCmd_Click();
+    return false;
 }
 
 void MFUMain::UpdateFirmware()
 {
-    // The update sequence itself comes with the firmware and profile layers;
-    // until then leaving stage 2 shows the log and stops here.
+    UpdateBar_->setValue(0);
+    UpdateBar_->show();
+    update_.UpdateFirmware();
+    UpdateBar_->hide();
 }
 
 void MFUMain::BackCmd_Click()
@@ -403,11 +427,16 @@ void MFUMain::GoBack()
     link_.State().CommFailed = false;
 }
 
-ProfileKeeper MFUMain::Profile()
+BackupFolders MFUMain::Folders() const
 {
     BackupFolders folders = services_.backupFolders;
     if (folders.Program.empty()) folders.Program = services_.applicationFolder;
-    ProfileSeams seams{link_,    *this, Boxes(), texts_, services_.priority, services_.localTime, folders,
+    return folders;
+}
+
+ProfileKeeper MFUMain::Profile(TaskLog& log)
+{
+    ProfileSeams seams{link_,    log, Boxes(), texts_, services_.priority, services_.localTime, Folders(),
                        [this] { ResetStage(); }};
     return ProfileKeeper(profile_, std::move(seams), {image_.ModelNumber, image_.MemorySize});
 }
@@ -441,7 +470,7 @@ void MFUMain::CloseCmd_Click()
         } catch (const std::exception&) {
         }
     };
-    if (!profile_.ProfileSafe) step([this] { Profile().ProfileRecovering(); });
+    if (!profile_.ProfileSafe) step([this] { Profile(*this).ProfileRecovering(); });
     UnDoPutOnTop();
     LinkState& link = link_.State();
     link.LinkAbort = true;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "WizardServices.h"
+#include "firmware/FirmwareUpdate.h"
 #include "firmware/GetCode.h"
 #include "link/CommModule.h"
 #include "platform/TaskLog.h"
 #include "profile/ProfileKeeper.h"
 #include "profile/SavedProfile.h"
+#include "profile/UpdateRecord.h"
 #include "texts/Configuration.h"
 #include "texts/LanguageDb.h"
 
@@ -16,6 +18,7 @@
 
 class QGroupBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QSvgWidget;
 class QSystemTrayIcon;
@@ -53,8 +56,11 @@ public:
     int WizardStage() const { return WizardStage_; }
     bool ProfileSafe() const { return profile_.ProfileSafe; }
     SavedProfile& Saved() { return profile_; }
-    // The profile operations on the connected device, with the window's log and boxes.
-    ProfileKeeper Profile();
+    // The profile operations on the connected device, with the window's boxes
+    // and this task log.
+    ProfileKeeper Profile(TaskLog& log);
+    FirmwareUpdate& Update() { return update_; }
+    const UpdateRecord& Record() const { return record_; }
     CommModule& Link() { return link_; }
     const LanguageDb& Texts() const { return texts_; }
     const std::optional<Configuration>& Config() const { return config_; }
@@ -69,6 +75,7 @@ public:
     QPushButton* NextCmd() const { return NextCmd_; }
     QPushButton* CloseCmd() const { return CloseCmd_; }
     QPushButton* PrintCmd() const { return PrintCmd_; }
+    QProgressBar* UpdateBar() const { return UpdateBar_; }
     QSystemTrayIcon* SysTray() const { return SysTray_; }
 
 protected:
@@ -93,6 +100,7 @@ private:
     void EndProgram(int exitCode);
     std::string GetText(int id) const { return texts_.GetText(id); }
     Dialogs& Boxes();
+    BackupFolders Folders() const;
 
     // Next and Back are disabled while device transactions run, so that no
     // second set of transactions can start beside them; ResetStage during
@@ -112,6 +120,8 @@ private:
 
     int WizardStage_ = 1;
     SavedProfile profile_;
+    UpdateRecord record_;
+    FirmwareUpdate update_;
     bool closing_ = false;
     int exitCode_ = 0;
 
@@ -121,6 +131,7 @@ private:
     QLabel* Lbl1_ = nullptr;
     QSvgWidget* Image2_ = nullptr;
     TaskList* TaskLst_ = nullptr;
+    QProgressBar* UpdateBar_ = nullptr;
     QPushButton* PrintCmd_ = nullptr;
     QPushButton* BackCmd_ = nullptr;
     QPushButton* NextCmd_ = nullptr;

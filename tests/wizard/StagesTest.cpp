@@ -84,26 +84,36 @@ TEST_F(WizardTest, PassedChecksShowPageTwoAndBackReturnsToPageOne)
     EXPECT_TRUE(w.NextCmd()->isEnabled());
 }
 
-TEST_F(WizardTest, NextAtStageTwoSwapsInstructionsForTheLog)
+TEST_F(WizardTest, NextAtStageTwoSwapsInstructionsForTheLogAndRunsTheUpdate)
 {
     ReachStage2();
     auto& w = *window_;
-    const std::size_t writesBefore = harness_->Writes().size();
+    bool seen = false;
+    harness_->SetIdleHook([&] {
+        if (seen) return;
+        seen = true;
+        EXPECT_TRUE(w.XPFrame()->isHidden());
+        EXPECT_FALSE(w.TaskLst()->isHidden());
+        EXPECT_FALSE(w.NextCmd()->isEnabled());
+        EXPECT_FALSE(w.BackCmd()->isEnabled()) << "no Back while the update runs";
+        EXPECT_TRUE(w.Saved().ProfileRestorePending);
+        EXPECT_TRUE(w.ProfileSafe());
+        EXPECT_FALSE(w.Link().DeepSleepRequest);
+        EXPECT_EQ(priority_.classes.back(), pelora::HIGH_PRIORITY_CLASS);
+    });
     w.NextCmd_Click();
+    EXPECT_TRUE(seen);
     EXPECT_EQ(w.WizardStage(), 3);
-    EXPECT_TRUE(w.XPFrame()->isHidden());
-    EXPECT_FALSE(w.TaskLst()->isHidden());
-    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 3);  // the image rows of start-up
-    EXPECT_FALSE(w.NextCmd()->isEnabled());
+    // The stage was reset: normal priority, and Back waited for the update's end.
+    EXPECT_EQ(priority_.classes.back(), pelora::NORMAL_PRIORITY_CLASS);
     EXPECT_TRUE(w.BackCmd()->isEnabled());
-    EXPECT_TRUE(w.Saved().ProfileRestorePending);
-    EXPECT_TRUE(w.ProfileSafe());
-    EXPECT_FALSE(w.Link().DeepSleepRequest);
+    EXPECT_FALSE(w.NextCmd()->isEnabled());
 
     // A second Next at stage 3 starts nothing.
+    const std::size_t writes = harness_->Writes().size();
     w.NextCmd_Click();
     EXPECT_EQ(w.WizardStage(), 3);
-    EXPECT_GE(harness_->Writes().size(), writesBefore);
+    EXPECT_EQ(harness_->Writes().size(), writes);
 
     // Back empties and hides the log, and the checks can be run again.
     w.BackCmd_Click();
@@ -156,4 +166,16 @@ TEST_F(WizardTest, CablePulledDuringTheChecksIsReportedAndTheNextTryReconnects)
     EXPECT_EQ(portFinder_.calls, searchesBefore + 1);
     EXPECT_TRUE(harness_->PortIsOpen());
     EXPECT_EQ(window_->WizardStage(), 2);
+}
+
+// "...or Cancel to quit" holds wherever the no-cable box appears.
+TEST_F(WizardTest, CancelInTheNoCableBoxAfterAPulledCableQuits)
+{
+    ASSERT_TRUE(Load());
+    harness_->Port().Close();  // the cable was pulled while the window waited
+    portFinder_.answers = {std::nullopt};
+    dialogs_.Expect({Icon::Stop, Buttons::OkCancel, Text(605), Text(593) + ".\r\n" + Text(802), Answer::Cancel});
+    EXPECT_THROW(window_->NextCmd_Click(), ProgramEnded);
+    EXPECT_EQ(endings_, std::vector<int>{0});
+    EXPECT_TRUE(harness_->Writes().empty());
 }

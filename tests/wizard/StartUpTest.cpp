@@ -1,5 +1,7 @@
 #include "WizardFixture.h"
 
+#include "platform/StringTable.h"
+
 #include "wizard/TaskList.h"
 #include "wizard/TitleBar.h"
 
@@ -9,6 +11,9 @@
 #include <QSvgWidget>
 
 #include <fstream>
+
+#define SQLITE_HAS_CODEC 1
+#include <sqlcipher/sqlite3.h>
 
 using namespace wizardtest;
 using Box = ScriptedDialogs::Box;
@@ -22,22 +27,45 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
+// The language code selects the column every caption comes from.
 TEST_F(WizardTest, StartUpDressesTheWindowFromTheLanguageDatabase)
 {
+    for (const auto& [code, column] : {std::pair{"5000", 1}, std::pair{"7000", 3}}) {
+        SCOPED_TRACE(code);
+        configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "||" + code;
+        MakeWindow();
+        ASSERT_TRUE(Load());
+        auto& w = *window_;
+        auto text = [&](int id) { return Q(Text(id, column)); };
+        EXPECT_EQ(w.windowTitle(), "Pelora 1D Firmware Update");
+        EXPECT_EQ(w.XPForm()->Caption(), "Pelora 1D  " + text(820));
+        EXPECT_EQ(w.XPFrame()->title(), text(352).toUpper());
+        EXPECT_EQ(w.BackCmd()->text(), text(799));
+        EXPECT_EQ(w.NextCmd()->text(), text(800));
+        EXPECT_EQ(w.CloseCmd()->text(), text(141));
+        QTreeWidgetItem* header = w.TaskLst()->headerItem();
+        EXPECT_EQ(header->text(0), "");
+        EXPECT_EQ(header->text(1), text(664));
+        EXPECT_EQ(header->text(2), text(801));
+        EXPECT_EQ(header->text(3), text(683));
+        EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    }
+    EXPECT_NE(Text(800, 1), Text(800, 3));
+}
+
+// A database without its language list still serves the texts: the diver
+// is told, and the wizard goes on.
+TEST_F(WizardTest, LanguageListMissingIsReportedAndTheTextsStillServe)
+{
+    sqlite3* db = nullptr;
+    const std::string password = pelora::LoadString(pelora::LanguageDbPassword);
+    ASSERT_EQ(sqlite3_open((folder_ / "FirmwareUpdate.lng").string().c_str(), &db), SQLITE_OK);
+    sqlite3_key(db, password.data(), static_cast<int>(password.size()));
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE LANGUAGES", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    dialogs_.Expect({Icon::Stop, Buttons::Ok, Text(280), Text(280) + " 0001", Answer::Ok});
     ASSERT_TRUE(Load());
-    auto& w = *window_;
-    EXPECT_EQ(w.windowTitle(), "Pelora 1D Firmware Update");
-    EXPECT_EQ(w.XPForm()->Caption(), Q("Pelora 1D  " + Text(820)));
-    EXPECT_EQ(w.XPFrame()->title(), Q(Text(352)).toUpper());
-    EXPECT_EQ(w.BackCmd()->text(), Q(Text(799)));
-    EXPECT_EQ(w.NextCmd()->text(), Q(Text(800)));
-    EXPECT_EQ(w.CloseCmd()->text(), Q(Text(141)));
-    QTreeWidgetItem* header = w.TaskLst()->headerItem();
-    EXPECT_EQ(header->text(0), "");
-    EXPECT_EQ(header->text(1), Q(Text(664)));
-    EXPECT_EQ(header->text(2), Q(Text(801)));
-    EXPECT_EQ(header->text(3), Q(Text(683)));
-    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(window_->NextCmd()->text(), Q(Text(800)));
 }
 
 TEST_F(WizardTest, StartUpShowsStageOneAndKeepsTheImageRowsInTheHiddenLog)

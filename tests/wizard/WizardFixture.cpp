@@ -63,11 +63,16 @@ void WizardTest::ReachStage2()
     harness_->WakeDevice();
 }
 
-std::string WizardTest::Text(int id) const
+// Opening the database derives its key, which is slow: one per column will do.
+std::string WizardTest::Text(int id, int column) const
 {
-    pelora::LanguageDb texts;
-    texts.OpenLanguageDb((folder_ / "FirmwareUpdate.lng").string(), pelora::LoadString(pelora::LanguageDbPassword), 1);
-    return texts.GetText(id);
+    auto& texts = texts_[column];
+    if (!texts) {
+        texts = std::make_unique<pelora::LanguageDb>();
+        texts->OpenLanguageDb((folder_ / "FirmwareUpdate.lng").string(),
+                              pelora::LoadString(pelora::LanguageDbPassword), column);
+    }
+    return texts->GetText(id);
 }
 
 int WizardTest::FramesWithCommand(std::uint8_t command) const

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -58,7 +59,8 @@ protected:
     bool Load();
     // Loads and passes the stage-1 checks, leaving the window at stage 2.
     void ReachStage2();
-    std::string Text(int id) const;
+    // A text in this language column (1 is the first).
+    std::string Text(int id, int column = 1) const;
     int FramesWithCommand(std::uint8_t command) const;
 
     std::filesystem::path folder_;
@@ -73,6 +75,7 @@ protected:
     // Where the window writes backups; empty: the window's own folder.
     pelora::BackupFolders backupFolders_;
     std::unique_ptr<pelora::MFUMain> window_;
+    mutable std::map<int, std::unique_ptr<pelora::LanguageDb>> texts_;
 };
 
 }  // namespace wizardtest
