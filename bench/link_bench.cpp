@@ -9,16 +9,11 @@
 // wire_s is the time the same bytes need on the wire at 38400 baud with 10
 // bits per byte in both directions, the lower bound for any link. The
 // device's own reply latency (S, default 0) is added to that bound.
+#include "BenchSupport.h"
 #include "link/CommModule.h"
 #include "platform/QtEventPump.h"
 #include "platform/QtSerialPort.h"
 #include "platform/SteadyClock.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QProcess>
-
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,51 +21,10 @@
 
 namespace {
 
-constexpr double kByteSeconds = 10.0 / 38400.0;
+using bench::CpuSeconds;
+using bench::kByteSeconds;
 constexpr std::int32_t kFirstCodeUnit = 0x2000;
 constexpr std::int32_t kFirstProfileUnit = 16;
-
-// Counts every byte that passes the port in either direction.
-class CountingPort : public pelora::SerialPort {
-public:
-    explicit CountingPort(pelora::SerialPort& inner) : inner_(inner) {}
-
-    void SetPortName(const std::string& name) override { inner_.SetPortName(name); }
-    void SetBaudRate(int baud) override { inner_.SetBaudRate(baud); }
-    bool Open(std::string* error) override { return inner_.Open(error); }
-    bool IsOpen() const override { return inner_.IsOpen(); }
-    void Close() override { inner_.Close(); }
-    void ClearInput() override { inner_.ClearInput(); }
-    void ClearOutput() override { inner_.ClearOutput(); }
-    bool Write(std::span<const std::uint8_t> bytes) override
-    {
-        sent += bytes.size();
-        ++frames;
-        return inner_.Write(bytes);
-    }
-    void SetDataReceived(DataHandler handler) override
-    {
-        inner_.SetDataReceived([this, handler = std::move(handler)](std::span<const std::uint8_t> data) {
-            received += data.size();
-            if (handler) handler(data);
-        });
-    }
-
-    std::size_t sent = 0;
-    std::size_t received = 0;
-    std::size_t frames = 0;
-
-private:
-    pelora::SerialPort& inner_;
-};
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 int Usage()
 {
@@ -112,32 +66,15 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    QProcess sim;
-    sim.setProgram(QDir(QCoreApplication::applicationDirPath()).filePath("pelora-sim"));
-    sim.setArguments({"--wire-timing", "--fault", QString("latency:%1").arg(latency)});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start();
-    if (!sim.waitForStarted(5000)) {
-        std::fprintf(stderr, "link_bench: cannot start %s\n", qPrintable(sim.program()));
-        return 1;
-    }
-    while (!sim.canReadLine() && sim.waitForReadyRead(5000)) {}
-    const std::string ptyPath = QString::fromUtf8(sim.readLine()).trimmed().toStdString();
-    auto stopSim = [&sim] {
-        sim.terminate();
-        if (!sim.waitForFinished(5000)) sim.kill();
-        sim.waitForFinished(5000);
-    };
-    if (ptyPath.empty()) {
-        std::fprintf(stderr, "link_bench: pelora-sim printed no pty path\n");
-        stopSim();
-        return 1;
-    }
+    bench::Emulator sim;
+    const std::string ptyPath = sim.Start({"--wire-timing", "--fault", QString("latency:%1").arg(latency)});
+    if (ptyPath.empty()) return 1;
+    auto stopSim = [&sim] { sim.Stop(); };
 
     pelora::SteadyClock clock;
     pelora::QtEventPump pump(clock);
     pelora::QtSerialPort realPort;
-    CountingPort port(realPort);
+    bench::CountingPort port(realPort);
     pelora::CommModule comm(port, clock, pump);
     comm.State().ResizeReceiveBuffers(512 * 136 + 2);
     port.SetPortName(ptyPath);
