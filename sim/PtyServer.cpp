@@ -71,11 +71,18 @@ void PtyServer::Serve(int stopFd) {
             [[maybe_unused]] const ssize_t written = write(master_, chunk.bytes.data(), chunk.bytes.size());
         }
 
-        int timeoutMs = -1;
-        if (const auto next = device_.NextEventTime())
-            timeoutMs = static_cast<int>(std::clamp(std::ceil((*next - Elapsed()) * 1000.0), 0.0, 60000.0));
+        // Sleeps to the microsecond: whole milliseconds would hold every
+        // reply back by up to one, which the wire-timed benchmarks would see.
+        timespec timeout{};
+        const timespec* wait = nullptr;
+        if (const auto next = device_.NextEventTime()) {
+            const double seconds = std::clamp(*next - Elapsed(), 0.0, 60.0);
+            const auto micros = static_cast<long>(std::ceil(seconds * 1e6));
+            timeout = {micros / 1000000, (micros % 1000000) * 1000};
+            wait = &timeout;
+        }
         pollfd fds[2] = {{master_, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        const int ready = poll(fds, 2, timeoutMs);
+        const int ready = ppoll(fds, 2, wait, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return;
