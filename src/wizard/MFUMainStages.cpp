@@ -1,0 +1,157 @@
+// The stages: the checks of page 1, the update of page 2, Back.
+#include "MFUMain.h"
+#include "WindowCommon.h"
+#include "TaskList.h"
+
+#include <QGroupBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace pelora {
+
+using namespace window;
+
+class MFUMain::BusyScope {
+public:
+    explicit BusyScope(MFUMain& window) : window_(window)
+    {
+        hadFocus_ = window_.focusWidget() == window_.NextCmd_ || window_.focusWidget() == window_.BackCmd_;
+        window_.busy_ = true;
+        window_.backWanted_ = window_.BackCmd_->isEnabled();
+        window_.NextCmd_->setEnabled(false);
+        window_.BackCmd_->setEnabled(false);
+    }
+    ~BusyScope()
+    {
+        window_.busy_ = false;
+        window_.NextCmd_->setEnabled(window_.WizardStage_ < 3);
+        window_.BackCmd_->setEnabled(window_.backWanted_);
+        // Disabling the focused button moved the focus on; bring it back.
+        if (hadFocus_) {
+            if (window_.NextCmd_->isEnabled())
+                window_.NextCmd_->setFocus();
+            else if (window_.BackCmd_->isEnabled())
+                window_.BackCmd_->setFocus();
+        }
+    }
+    void WantBack(bool wanted) { window_.backWanted_ = wanted; }
+
+private:
+    MFUMain& window_;
+    bool hadFocus_ = false;
+};
+
+void MFUMain::NextCmd_Click()
+{
+    if (busy_ || closing_ || WizardStage_ >= 3) return;
+    ++WizardStage_;
+    if (WizardStage_ < 3) {
+        BusyScope busy(*this);
+        if (!CheckDeviceAndSendToSleep()) {
+            WizardStage_ = 1;
+            return;
+        }
+        LoadStepInstructions(WizardStage_);
+        busy.WantBack(WizardStage_ > 1);
+        return;
+    }
+
+    link_.DeepSleepRequest = false;
+    profile_.ProfileRestorePending = true;
+    profile_.ProfileSafe = true;
+    XPFrame_->hide();
+    TaskLst_->show();
+    NextCmd_->setEnabled(false);
+    if (!link_.State().CommFailed) {
+        BusyScope busy(*this);
+        UpdateFirmware();
+    }
+}
+
+// The three checks of leaving stage 1: the device answers, is the image's
+// model, and takes the Deep Sleep command.
+bool MFUMain::CheckDeviceAndSendToSleep()
+{
+    if (!ReconnectIfCableWasPulled()) return false;
+    try {
+        if (!link_.ReadDeviceId()) return false;  // a silent device: the diver repeats page 1
+        if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
+            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, kBoxTitle,
+                         GetText(783) + " " + Latin1ToUtf8(image_.ImageProductName) + "!");
+            return false;
+        }
+        link_.DeepSleepRequest = true;
+        if (!link_.SetSleepMode()) {
+            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kSleepFailure);
+            return false;
+        }
+        return true;
+    } catch (const LinkRuntimeError&) {
+        // The port refused to send: the cable was pulled during the checks.
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kCableLost);
+        return false;
+    }
+}
+
+// A cable pulled since the last check left the port closed: find and open it
+// again. Cancel quits, as the box says.
+bool MFUMain::ReconnectIfCableWasPulled()
+{
+    if (services_.port.IsOpen() || TestInterface()) return true;
+    CloseCmd_Click();
+    return false;
+}
+
+void MFUMain::UpdateFirmware()
+{
+    UpdateBar_->setValue(0);
+    UpdateBar_->show();
+    update_.UpdateFirmware();
+    UpdateBar_->hide();
+}
+
+void MFUMain::BackCmd_Click()
+{
+    if (busy_ || closing_) return;
+    if (WizardStage_ > 1) {
+        WizardStage_ = 1;
+        BackCmd_->setEnabled(false);
+        GoBack();
+    }
+    LoadStepInstructions(WizardStage_);
+}
+
+void MFUMain::GoBack()
+{
+    NextCmd_->setEnabled(true);
+    BackCmd_->setEnabled(false);
+    XPFrame_->show();
+    TaskLst_->clear();
+    TaskLst_->hide();
+    link_.State().CommFailed = false;
+}
+
+BackupFolders MFUMain::Folders() const
+{
+    BackupFolders folders = services_.backupFolders;
+    if (folders.Program.empty()) folders.Program = services_.applicationFolder;
+    return folders;
+}
+
+ProfileKeeper MFUMain::Profile(TaskLog& log)
+{
+    ProfileSeams seams{link_,    log, Boxes(), texts_, services_.priority, services_.localTime, Folders(),
+                       [this] { ResetStage(); }};
+    return ProfileKeeper(profile_, std::move(seams), {image_.ModelNumber, image_.MemorySize});
+}
+
+void MFUMain::ResetStage()
+{
+    services_.priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
+    if (busy_)
+        backWanted_ = true;
+    else
+        BackCmd_->setEnabled(true);
+}
+
+}  // namespace pelora

@@ -1,0 +1,166 @@
+// Start-up: configuration, texts, image, cable, first page.
+#include "MFUMain.h"
+#include "WindowCommon.h"
+#include "StepInstructions.h"
+#include "TaskList.h"
+#include "TitleBar.h"
+#include "firmware/GetCode.h"
+#include "platform/StringTable.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSvgWidget>
+#include <QSystemTrayIcon>
+
+namespace pelora {
+
+using namespace window;
+
+bool MFUMain::Form_Load()
+{
+    WizardStage_ = 1;
+    PrintCmd_->hide();
+    NextCmd_->show();
+    BackCmd_->show();
+    CloseCmd_->show();
+    link_.DeepSleepRequest = false;
+    return InitInfo();
+}
+
+bool MFUMain::InitInfo()
+{
+    config_ = ReadConfiguration(services_.configurationString, services_.applicationFolder);
+    if (!config_) {
+        exitCode_ = 0;  // not our configuration: end without a word
+        return false;
+    }
+    if (!OpenTexts()) return false;
+
+    PutOnTop();
+    setWindowTitle(XPForm_->Caption());
+    CreateTrayIcon();
+    XPForm_->SetCaption(Q("Pelora 1D  " + GetText(820)));
+    XPForm_->setToolTip(Q(GetText(820) + " \u2014 \u00a9 2026 Kalo"));
+    profile_.ProfileSafe = true;
+
+    if (!GetCode()) {
+        CloseCmd_Click();
+        return false;
+    }
+    if (!TestInterface()) {
+        exitCode_ = 0;  // the diver chose Cancel
+        return false;
+    }
+    LoadStepInstructions(1);
+    SetCaptions();
+    NextCmd_->setFocus();
+    return true;
+}
+
+bool MFUMain::OpenTexts()
+{
+    const std::string path = PathInFolder(services_.applicationFolder, LanguageDb::FileName);
+    const auto result = texts_.OpenLanguageDb(path, LoadString(LanguageDbPassword), config_->LanguageNumber);
+    switch (result) {
+    case LanguageDb::OpenResult::Ok:
+        return true;
+    case LanguageDb::OpenResult::LanguagesMissing:
+    case LanguageDb::OpenResult::LanguagesEmpty:
+        // The texts themselves are there: say so, and go on.
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(280), GetText(280) + " 0001");
+        return true;
+    default:
+        // Without its texts the wizard cannot say anything useful: tell why
+        // in plain English and end.
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kProgramCaption,
+                     "The language file " + path + " cannot be used: " + LanguageDb::Describe(result) +
+                         ".\r\n\r\nPlease install the program again.");
+        exitCode_ = 1;
+        return false;
+    }
+}
+
+bool MFUMain::GetCode()
+{
+    const GetCodeSeams seams{*this, Boxes(), texts_, link_.State(), [this] { ResetStage(); }};
+    return pelora::GetCode(config_->FirmwareFilePath, image_, seams);
+}
+
+bool MFUMain::TestInterface()
+{
+    for (;;) {
+        std::optional<std::string> port = services_.portFinder.FindInterfacePort();
+        while (!port) {
+            const auto answer = Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::OkCancel, GetText(605),
+                                             GetText(593) + ".\r\n" + GetText(802));
+            if (answer != Dialogs::Answer::Ok) return false;
+            port = services_.portFinder.FindInterfacePort();
+        }
+        switch (OpenInterfacePort(*port)) {
+        case PortOutcome::Opened: return true;
+        case PortOutcome::Cancelled: return false;
+        case PortOutcome::Retry: break;
+        }
+    }
+}
+
+// A port that is there but cannot be opened: say which and why, and what
+// usually helps; the diver may retry or quit.
+MFUMain::PortOutcome MFUMain::OpenInterfacePort(const std::string& portName)
+{
+    services_.port.SetPortName(portName);
+    services_.port.SetBaudRate(38400);
+    std::string reason;
+    if (services_.port.Open(&reason)) return PortOutcome::Opened;
+
+    std::string text = "The interface cable was found on " + portName + ", but the port could not be opened";
+    text += reason.empty() ? "." : ": " + reason + ".";
+#ifdef _WIN32
+    text += "\r\n\r\nClose any other program that may be using the cable, then click OK to try again.";
+#else
+    text += "\r\n\r\nCheck that your user account may use serial ports (on most Linux systems: a member of the "
+            "group \"dialout\"; log in again after joining it), and that no other program, such as a modem "
+            "manager, holds the port. Then click OK to try again.";
+#endif
+    const auto answer = Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::OkCancel, kProgramCaption, text);
+    return answer == Dialogs::Answer::Ok ? PortOutcome::Retry : PortOutcome::Cancelled;
+}
+
+void MFUMain::SetCaptions()
+{
+    XPFrame_->setTitle(Q(GetText(352)).toUpper());
+    BackCmd_->setText(Q(GetText(799)));
+    CloseCmd_->setText(Q(GetText(141)));
+    NextCmd_->setText(Q(GetText(800)));
+    for (QPushButton* button : {BackCmd_, CloseCmd_, NextCmd_}) button->setAccessibleName(button->text());
+    QTreeWidgetItem* header = TaskLst_->headerItem();
+    header->setText(1, Q(GetText(664)));
+    header->setText(2, Q(GetText(801)));
+    header->setText(3, Q(GetText(683)));
+}
+
+void MFUMain::PutOnTop() { setWindowFlag(Qt::WindowStaysOnTopHint, true); }
+
+void MFUMain::UnDoPutOnTop()
+{
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    if (visible) show();  // changing window flags hides a shown window
+}
+
+void MFUMain::CreateTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    SysTray_ = new QSystemTrayIcon(windowIcon(), this);
+    SysTray_->setToolTip(windowTitle());
+    SysTray_->show();
+}
+
+void MFUMain::LoadStepInstructions(int stage)
+{
+    Image2_->setVisible(StepShowsIllustration(stage));
+    Lbl1_->setText(Q(StepInstructionsText(stage)));
+}
+
+}  // namespace pelora
