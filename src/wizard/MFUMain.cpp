@@ -31,7 +31,7 @@ MFUMain::MFUMain(WizardServices services, QWidget* parent)
       update_(image_, profile_,
               {link_, *this, texts_, services_.priority, services_.clock, services_.pump, services_.localTime,
                [this] { ResetStage(); }, [this](TaskLog& log) { return Profile(log); },
-               [this](double fraction) { UpdateBar_->setValue(static_cast<int>(fraction * UpdateBar_->maximum())); }})
+               [this](double fraction) { ShowUpdateProgress(fraction); }})
 {
     InitWizardResources();
     ownDialogs_ = std::make_unique<MessageBoxDialogs>(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TaskbarProgress.h"
 #include "WizardServices.h"
 #include "firmware/FirmwareUpdate.h"
 #include "firmware/GetCode.h"
@@ -94,6 +95,7 @@ private:
     void UnDoPutOnTop();
     void CreateTrayIcon();
     bool CheckDeviceAndSendToSleep();
+    void ShowUpdateProgress(double fraction);
     bool ReconnectIfCableWasPulled();
     void UpdateFirmware();
     void GoBack();
@@ -132,6 +134,7 @@ private:
     QSvgWidget* Image2_ = nullptr;
     TaskList* TaskLst_ = nullptr;
     QProgressBar* UpdateBar_ = nullptr;
+    TaskbarProgress taskbar_{this};
     QPushButton* PrintCmd_ = nullptr;
     QPushButton* BackCmd_ = nullptr;
     QPushButton* NextCmd_ = nullptr;

@@ -108,6 +108,13 @@ void MFUMain::UpdateFirmware()
     UpdateBar_->show();
     update_.UpdateFirmware();
     UpdateBar_->hide();
+    taskbar_.Hide();
+}
+
+void MFUMain::ShowUpdateProgress(double fraction)
+{
+    UpdateBar_->setValue(static_cast<int>(fraction * UpdateBar_->maximum()));
+    taskbar_.Show(fraction);
 }
 
 void MFUMain::BackCmd_Click()
