@@ -177,42 +177,42 @@ void FirmwareUpdate::LogDeviceCode()
 
 void FirmwareUpdate::UploadByLayout()
 {
-    auto& link = seams_.Link.State();
-    progress_.Enter(UpdateProgress::Upload1);
     switch (image_.Layout()) {
     case ImageLayout::Code1Only:
-        UploadCode();
-        if (link.CommFailed) return;
-        progress_.Enter(UpdateProgress::Wait1);
-        WaitForReset(kRegion1Restart);
+        if (!UploadAndRestart(1, kRegion1Restart)) return;
         break;
     case ImageLayout::Code2Only:
-        progress_.Enter(UpdateProgress::Upload2);
-        UploadCode2();
-        if (link.CommFailed) return;
-        progress_.Enter(UpdateProgress::Wait2);
-        WaitForReset(kRegion2Restart);
+        if (!UploadAndRestart(2, kRegion2Restart)) return;
         break;
     case ImageLayout::BothCodes:
-        UploadCode();
-        if (link.CommFailed) return;
-        progress_.Enter(UpdateProgress::Wait1);
-        WaitForReset(kRegion1RestartBeforeRegion2);
+        if (!UploadAndRestart(1, kRegion1RestartBeforeRegion2)) return;
         // The identification text is not compared again between the regions.
         if (!seams_.Link.ReadDeviceId()) {
             FailNoAnswer();
             return;
         }
-        progress_.Enter(UpdateProgress::Upload2);
-        UploadCode2();
-        if (link.CommFailed) return;
-        progress_.Enter(UpdateProgress::Wait2);
-        WaitForReset(kRegion2Restart);
+        if (!UploadAndRestart(2, kRegion2Restart)) return;
         break;
     case ImageLayout::None: return;
     }
     progress_.Enter(UpdateProgress::Verify);
     VerifyNewCode();
+}
+
+// One region's blocks and closing command, then its restart; false when the
+// upload failed.
+bool FirmwareUpdate::UploadAndRestart(int region, double restartSeconds)
+{
+    const bool first = region == 1;
+    progress_.Enter(first ? UpdateProgress::Upload1 : UpdateProgress::Upload2);
+    if (first)
+        UploadCode();
+    else
+        UploadCode2();
+    if (seams_.Link.State().CommFailed) return false;
+    progress_.Enter(first ? UpdateProgress::Wait1 : UpdateProgress::Wait2);
+    WaitForReset(restartSeconds);
+    return true;
 }
 
 void FirmwareUpdate::WriteProfileBack()

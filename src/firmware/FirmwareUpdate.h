@@ -59,6 +59,7 @@ private:
     void ReportNothingToUpdate();
     void LogDeviceCode();
     void UploadByLayout();
+    bool UploadAndRestart(int region, double restartSeconds);
     void UploadRegion(int region);
     void WriteProfileBack();
     void FinishUpdate();
