@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Makes the seed corpora of the fuzz targets with our own tools:
+#   make-seeds.sh BIN OUT
+# BIN holds fwrtool and profiletool; OUT gets one folder per target. The
+# fuzz runs start from them, and the normal build replays them as tests.
+set -euo pipefail
+bin=$1 out=$2
+
+# Image files of every layout, including regions without blocks.
+seeds=$out/firmware_image
+rm -rf "$seeds" && mkdir -p "$seeds"
+make_image() { "$bin/fwrtool" make "$@"; }
+make_image --layout Code1Only "$seeds/code1-default"
+make_image --layout Code1Only --code1-blocks 0 "$seeds/code1-empty"
+make_image --layout Code1Only --code1-blocks 2 --revision 0 --product "P" --model-key "K" "$seeds/code1-short-texts"
+make_image --layout Code2Only --code1-blocks 0 --code2-blocks 3 --code2-parameter 0x1234 "$seeds/code2"
+make_image --layout Code2Only --code2-blocks 0 "$seeds/code2-empty"
+make_image --layout BothCodes --code1-blocks 2 --code2-blocks 2 "$seeds/both"
+make_image --layout BothCodes --code1-blocks 1 --code2-blocks 0 --code1-start 0x7FFF "$seeds/both-edge"
+make_image --layout Code1Only --code1-blocks 1 --product "$(printf 'p%.0s' {1..40})" \
+  --model-key "$(printf 'k%.0s' {1..57})" "$seeds/code1-full-texts"
+
+# Device replies: an operation byte, then chunks of a length byte and that
+# many reply bytes ('Z' is 0x5A, a rejection 0xA5).
+seeds=$out/link_replies
+rm -rf "$seeds" && mkdir -p "$seeds"
+reply() { printf "$2" >"$seeds/$1"; }
+reply identification '\x00\x12Z PELORA 1D-V1B H2\x00'
+reply identification-split '\x00\x01Z\x11PELORA 1D-V1B H2\x00'
+reply sleep-rejected '\x01\x01\xa5\x01Z'
+reply revision '\x02\x02Z\x07'
+reply block-read '\x03\x81Z'"$(printf '\\x%02x' $(seq 1 128))"
+reply block-write '\x04\x01Z\x01Z'
+reply checksum '\x05\x01\xa5\x01Z'
+reply code2 '\x06\x01Z\x01Z'
+reply record '\x07\x01Z\x01Z'
+reply clock '\x08\x01Z\x01Z'
+
+# Backup files: a byte choosing the memory size (0: 512, 1: 1024, 2: 2048),
+# then the file as the program writes it.
+seeds=$out/backup_file
+rm -rf "$seeds" && mkdir -p "$seeds"
+backup() {
+  local name=$1 size=$2; shift 2
+  "$bin/profiletool" make "$seeds/$name.tmp" "$@"
+  { printf "\\x0$size"; cat "$seeds/$name.tmp"; } >"$seeds/$name"
+  rm "$seeds/$name.tmp"
+}
+backup plain-512 0 --blocks 73
+backup wrapped-512 0 --wrapped
+backup empty 0 --blocks 0
+backup one-block 0 --blocks 1 --serial 999999
+backup plain-1024 1 --memory-size 1024 --blocks 36
+backup wrapped-1024 1 --memory-size 1024 --wrapped
+backup other-size 2 --memory-size 512 --blocks 5
