@@ -18,6 +18,7 @@ Device::Device(DeviceConfig config) : config_(std::move(config)), faults_(*this)
     config_.serialNumber = std::clamp(config_.serialNumber, 0, 999999);
     config_.codeVersion.resize(2, '0');
     config_.revision &= 0xFF;
+    beforeCommit_ = {config_.codeVersion, config_.revision};
     memory_ = BuildMemory(config_.memorySize, config_.serialNumber, config_.profileBlocks, config_.wrappedProfile,
                           config_.logbookSeed);
 }
@@ -167,6 +168,8 @@ std::vector<std::uint8_t> Device::CloseRegion(int region, int value) {
     for (const auto& [address, block] : held) sum += block[BlockBytes];
     if (static_cast<int>(sum % 65536) != value) return {Nak};
 
+    beforeCommit_ = {config_.codeVersion, config_.revision};
+    bootsNewCode_ = true;
     // The code carries its own version: bytes 0 and 1 of its lowest block
     // are the version characters, byte 2 the revision.
     if (!held.empty()) {

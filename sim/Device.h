@@ -95,6 +95,8 @@ public:
     const std::map<int, std::vector<std::uint8_t>>& HeldCode(int region) const;
     const std::map<int, std::vector<std::uint8_t>>& CommittedCode(int region) const;
     int Restarts() const { return restarts_; }
+    // Version and revision as they were before the last commit (now, if none).
+    const std::pair<std::string, int>& VersionBeforeCommit() const { return beforeCommit_; }
 
     void SetModelKey(const std::string& key);
     void SetCodeVersion(const std::string& version, int revision);
@@ -134,6 +136,7 @@ private:
     std::vector<std::uint8_t> ReadBlock(int unit) const;
     double QueueReply(double ready, const std::vector<std::uint8_t>& reply);
     void EnterMode(Mode mode, double until);
+    void LosePower(double time, double offSeconds);
     bool Idle(double time) const;
 
     DeviceConfig config_;
@@ -162,6 +165,8 @@ private:
     std::optional<int> code2Word_;
     std::optional<DeviceClock> clock_;
     int restarts_ = 0;
+    std::pair<std::string, int> beforeCommit_;
+    bool bootsNewCode_ = false;  // committed; the faults waiting for the restart not yet armed
     std::vector<WireRecord> frames_;
     std::vector<WireRecord> replies_;
 };

@@ -52,11 +52,16 @@ void Device::RunTimersUpTo(double time) {
         mode_ = Mode::PcMode;
         modeUntil_.reset();
         ResetFraming();
+        lastActivity_ = time;
         if (ending == Mode::Restarting || ending == Mode::PoweredOff) {
             held_[0].clear();
             held_[1].clear();
+            // The committed code has started, also after a power loss cut its restart short.
+            if (bootsNewCode_) {
+                bootsNewCode_ = false;
+                faults_.OnRestarted();
+            }
         }
-        lastActivity_ = time;
         return;
     }
     if (late_ && late_->last + config_.burstGap <= time) {
@@ -220,8 +225,10 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
     case Expect::ClockData: tag = DataFrame(0x97); break;
     case Expect::Command: break;
     }
-    if (faults_.OnFrameUnplugs(time)) {
+    const Faults::FrameFaults fault = faults_.OnFrame(time);
+    if (fault.unplugs) {
         ResetFraming();
+        if (fault.powerOff) LosePower(time, *fault.powerOff);
         return;
     }
     heardFrame_ = true;
@@ -234,15 +241,33 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
     } else {
         reply = Serve(time, tag, frame, was);
     }
-    const double ready = time + faults_.Latency().value_or(config_.replyLatency);
+    if (fault.powerOff) {
+        LosePower(time, *fault.powerOff);
+        return;
+    }
+    const double ready = time + faults_.Latency().value_or(config_.replyLatency) + fault.delay;
     double done = ready;
-    if (!reply.empty() && !faults_.TakeDrop(tag)) done = QueueReply(ready, reply);
+    if (!reply.empty() && !faults_.TakeDrop(tag)) {
+        faults_.ShapeReply(tag, reply);
+        if (!reply.empty()) done = QueueReply(ready, reply);
+    }
     if (expect_ != Expect::Command) expectDeadline_ = done + config_.dataTimeout;
     if (pendingMode_) {
         const double until = done + pendingMode_->second;
         EnterMode(pendingMode_->first, until);
         pendingMode_.reset();
     }
+}
+
+// The device has acted on what it heard; held code and whatever has not
+// left it yet are gone, data memory and committed code stay.
+void Device::LosePower(double time, double offSeconds) {
+    held_[0].clear();
+    held_[1].clear();
+    pendingMode_.reset();
+    while (!output_.empty() && output_.back().time > time) output_.pop_back();
+    outLineFree_ = std::min(outLineFree_, time);
+    EnterMode(Mode::PoweredOff, time + offSeconds);
 }
 
 double Device::QueueReply(double ready, const std::vector<std::uint8_t>& reply) {

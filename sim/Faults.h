@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -43,15 +44,41 @@ public:
     void StrayWhileIdle(double period, std::vector<std::uint8_t> bytes = {0xFF});
     // After acknowledging the n-th code block (both regions count) the
     // device loses power: held code is lost, it is silent for `offSeconds`
-    // and comes back in PC mode with its old code.
+    // and comes back in PC mode with the code it had committed.
     void PowerLossAfterCodeBlock(int n, double offSeconds = 5.0);
+    // The device acts on the frame-th frame and loses power before its reply
+    // goes out: as above, and what it wrote or committed stays.
+    void PowerLossAtFrame(int frame, double offSeconds = 5.0);
     // A restart never ends: the device stays silent for good.
     void NoReturnFromRestart();
     // Another model, or older or newer code (the identification follows).
     void AnotherModel(const std::string& modelKey);
     void CodeVersion(const std::string& version, int revision = -1);
+    // The code last committed was not taken: version and revision go back
+    // to those before that commit. Meant for AfterRestart.
+    void CodeNotTaken();
     // Reads of this byte of data memory return it XOR `mask`; writes are kept.
     void BadCell(int byteAddress, std::uint8_t mask = 0xFF);
+
+    // The reply to the frame-th frame leaves `seconds` later than usual;
+    // replies to later frames queue behind it.
+    void DelayReplyToFrame(int frame, double seconds);
+    // Replies to the next `count` frames with `tag` (nullopt: any), after
+    // `skip` of them, reach the line changed; the device acted on each frame.
+    // Corrupt: `bytes` bytes from index `at` (negative: from the end) XOR `mask`.
+    void CorruptReplies(std::optional<FrameTag> tag, int count, int skip = 0, int at = 0, int bytes = 1,
+                        std::uint8_t mask = 0x01);
+    // Short: the last `bytes` bytes are missing.
+    void ShortReplies(std::optional<FrameTag> tag, int count, int skip = 0, int bytes = 1);
+    // Long: `extra` follows the reply.
+    void LongReplies(std::optional<FrameTag> tag, int count, int skip = 0, std::vector<std::uint8_t> extra = {0xFF});
+    // Noise: `noise` goes out right before the reply.
+    void NoiseBeforeReplies(std::optional<FrameTag> tag, int count, std::vector<std::uint8_t> noise = {0xFF},
+                            int skip = 0);
+
+    // Arms `arm` when the device is back from its next restart (after a
+    // commit, also one cut short by a power loss); frame counts start there.
+    void AfterRestart(std::function<void(Faults&)> arm);
 
     // Arms a fault written in the command-line syntax of sim/README.md,
     // e.g. "reject:B5-data,3". False, with a reason, for a spec it cannot read.
@@ -62,10 +89,18 @@ public:
 
     // Queries made by the device.
     bool Unplugged(double time) const;
-    bool OnFrameUnplugs(double time);       // counts the frame; true if it starts an unplug
+    // What the faults do to the frame just parsed; counts it.
+    struct FrameFaults {
+        bool unplugs = false;                  // the frame is lost and the cable pulled
+        double delay = 0.0;                    // extra seconds before its reply
+        std::optional<double> powerOff;        // power lost before its reply, for this long
+    };
+    FrameFaults OnFrame(double time);
     bool TakeReject(FrameTag tag);
     bool TakeDrop(FrameTag tag);
+    void ShapeReply(FrameTag tag, std::vector<std::uint8_t>& reply);  // corrupt, short, long, noise
     bool OnCodeBlockLosesPower();           // counts an accepted code block
+    void OnRestarted();                     // arms what waited for the restart
     double PowerOffSeconds() const { return powerOffSeconds_; }
     bool RestartNeverEnds() const { return noReturn_; }
     std::optional<double> Latency() const { return latency_; }
@@ -79,8 +114,18 @@ private:
     struct Window { double from; double to; };
     struct FramePlan { int frame; double duration; };
     struct Counted { std::optional<FrameTag> tag; int skip; int count; };
+    enum class Change { Corrupt, Short, Long, Noise };
+    struct ReplyChange {
+        Change change;
+        Counted plan;
+        int at = 0;
+        int bytes = 0;
+        std::uint8_t mask = 0;
+        std::vector<std::uint8_t> extra;
+    };
 
     static bool TakeCounted(std::vector<Counted>& plans, FrameTag tag);
+    static bool TakeCounted(Counted& plan, FrameTag tag);
 
     Device& device_;
     int framesSeen_ = 0;
@@ -89,6 +134,10 @@ private:
     std::vector<FramePlan> unplugAtFrame_;
     std::vector<Counted> rejects_;
     std::vector<Counted> drops_;
+    std::vector<ReplyChange> replyChanges_;
+    std::vector<FramePlan> delays_;         // duration: the delay
+    std::vector<FramePlan> powerLosses_;    // duration: time off
+    std::vector<std::function<void(Faults&)>> afterRestart_;
     std::optional<double> latency_;
     int chunkSize_ = 0;
     double chunkGap_ = 0.0;

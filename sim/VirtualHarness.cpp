@@ -18,18 +18,22 @@ struct VirtualHarness::Impl {
         void SetPortName(const std::string& name) override { h_.portName = name; }
         void SetBaudRate(int baud) override { h_.baud = baud; }
         bool Open(std::string* error) override {
+            h_.Collect();  // bytes that arrived while closed are gone
+            if (h_.now < h_.absentUntil) {
+                if (error) *error = "device not found";
+                return false;
+            }
             if (h_.openFailure || h_.open) {
                 const std::string reason = h_.openFailure ? *h_.openFailure : "port already open";
                 h_.openFailure.reset();
                 if (error) *error = reason;
                 return false;
             }
-            h_.Collect();  // bytes that arrived while closed are gone
             h_.open = true;
             h_.inbox.clear();
             return true;
         }
-        bool IsOpen() const override { return h_.open; }
+        bool IsOpen() const override { return h_.open && !h_.GoneDue(); }
         void Close() override {
             h_.Collect();
             h_.open = false;
@@ -42,7 +46,13 @@ struct VirtualHarness::Impl {
         // Bytes go onto the line at once; there is no output buffer to clear.
         void ClearOutput() override {}
         bool Write(std::span<const std::uint8_t> bytes) override {
+            if (h_.GoneDue()) h_.Collect();
             if (!h_.open) return false;
+            if (h_.refuseWrites > 0) {
+                --h_.refuseWrites;
+                return false;
+            }
+            if (h_.now >= h_.refuseFrom) return false;
             h_.writes.push_back({h_.now, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
             h_.device.Receive(h_.now, bytes);
             return true;
@@ -75,12 +85,22 @@ struct VirtualHarness::Impl {
     explicit Impl(DeviceConfig config) : device(std::move(config)), port(*this), clock(*this), pump(*this) {}
 
     // Lets the device catch up to now and moves what reached the port into
-    // the inbox (or nowhere, while the port is closed).
+    // the inbox (or nowhere, while the port is closed). A port gone by now
+    // is closed first, as the system closes it on a pulled cable: what was
+    // not delivered is lost.
     void Collect() {
         device.AdvanceTo(now);
+        if (GoneDue()) {
+            open = false;
+            inbox.clear();
+            absentUntil = *goneAt + goneFor;
+            goneAt.reset();
+        }
         for (auto& chunk : device.TakeReplies(now))
             if (open) inbox.push_back(std::move(chunk));
     }
+
+    bool GoneDue() const { return goneAt && now >= *goneAt; }
 
     std::optional<std::function<void()>> PopDueAction() {
         auto due = actions.end();
@@ -117,6 +137,7 @@ struct VirtualHarness::Impl {
         double target = deadline;
         if (const auto event = device.NextEventTime()) target = std::min(target, *event);
         for (const auto& action : actions) target = std::min(target, action.time);
+        if (goneAt && open) target = std::min(target, *goneAt);
         now = target > now ? target : now + MinimumStep;
         RunDue();
     }
@@ -130,6 +151,11 @@ struct VirtualHarness::Impl {
     int baud = 9600;
     bool open = false;
     std::optional<std::string> openFailure;
+    int refuseWrites = 0;
+    double refuseFrom = Forever;
+    std::optional<double> goneAt;
+    double goneFor = 0.0;
+    double absentUntil = -Forever;
     pelora::SerialPort::DataHandler handler;
     std::deque<WireRecord> inbox;
     std::vector<WireRecord> writes;
@@ -155,6 +181,12 @@ void VirtualHarness::At(double time, std::function<void()> action) {
 }
 void VirtualHarness::SetIdleHook(std::function<void()> hook) { impl_->idleHook = std::move(hook); }
 void VirtualHarness::SetPortOpenFailure(std::string reason) { impl_->openFailure = std::move(reason); }
+void VirtualHarness::RefuseNextWrites(int count) { impl_->refuseWrites = std::max(count, 0); }
+void VirtualHarness::RefuseWritesFrom(double time) { impl_->refuseFrom = time; }
+void VirtualHarness::PortGoneAt(double time, double duration) {
+    impl_->goneAt = time;
+    impl_->goneFor = std::max(duration, 0.0);
+}
 void VirtualHarness::WakeDevice() { impl_->device.Wake(impl_->now); }
 double VirtualHarness::Now() const { return impl_->now; }
 const std::string& VirtualHarness::PortName() const { return impl_->portName; }

@@ -23,14 +23,19 @@ namespace sim {
 //   and records nothing while the port is closed. Received bytes reach the data
 //   handler only inside Pump().Yield(), one call per reply chunk, never inside
 //   Write() or Clock().Sleep(). Replies that arrive while the port is closed
-//   are lost.
+//   are lost. Write() also fails while the port refuses writes
+//   (RefuseNextWrites, RefuseWritesFrom: the port stays open, nothing is
+//   sent or recorded). PortGoneAt(t, s) is a pulled cable: at t the port
+//   closes (IsOpen() false), bytes not yet delivered are lost, writes fail,
+//   and Open() fails with "device not found" until t + s.
 // Clock(): virtual monotonic seconds from 0. Sleep(s) advances time and
 //   delivers nothing.
 // Pump().Yield(deadline): runs the idle hook, then runs due scheduled actions
 //   and delivers due bytes. If nothing was due it advances virtual time to the
-//   next device event, scheduled action or the deadline, whichever is first,
-//   and then runs/delivers what became due. A deadline that has already
-//   passed still moves time on by MinimumStep, so a polling loop always ends.
+//   next device event, scheduled action, the port going or the deadline,
+//   whichever is first, and then runs/delivers what became due. A deadline
+//   that has already passed still moves time on by MinimumStep, so a polling
+//   loop always ends.
 class VirtualHarness {
 public:
     static constexpr double MinimumStep = 1e-4;
@@ -53,6 +58,9 @@ public:
     void At(double time, std::function<void()> action);
     void SetIdleHook(std::function<void()> hook);
     void SetPortOpenFailure(std::string reason);
+    void RefuseNextWrites(int count);
+    void RefuseWritesFrom(double time);
+    void PortGoneAt(double time, double duration = Forever);
     void WakeDevice();
     double Now() const;
 

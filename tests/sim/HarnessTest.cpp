@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "RawLink.h"
 
 using namespace simtest;
@@ -88,4 +90,57 @@ TEST(Harness, ClearInputAndClosingDiscardWhatWasNotDelivered) {
     EXPECT_TRUE(h.Port().Open(&error));
     h.Pump().Yield(3.0);
     EXPECT_TRUE(link.received.empty());
+}
+
+// Port failures while the port is open. A write refused leaves the port open
+// and sends nothing; a port gone is closed at its time (a reply due just
+// after is lost), refuses writes and cannot be opened until it is back.
+TEST(Harness, PortRefusesWritesOrGoesWhileOpen) {
+    struct Write { double at; bool reopen; bool open; bool written; };
+    struct Row {
+        const char* name;
+        std::function<void(sim::VirtualHarness&)> arm;
+        std::vector<Write> writes;
+        std::size_t replies;  // received, of two bytes each
+    };
+    const Row rows[] = {
+        {"next two refused", [](auto& h) { h.RefuseNextWrites(2); },
+         {{0.5, false, true, false}, {0.6, false, true, false}, {0.7, false, true, true}}, 1},
+        {"refused from 1 s", [](auto& h) { h.RefuseWritesFrom(1.0); },
+         {{0.5, false, true, true}, {1.0, false, true, false}, {2.0, false, true, false}}, 1},
+        {"gone at 1 s for 2 s", [](auto& h) { h.PortGoneAt(1.0, 2.0); },
+         {{0.5, false, true, true}, {0.999, false, true, true}, {1.0, false, false, false},
+          {2.9, true, false, false}, {3.0, true, true, true}}, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RawLink link;
+        auto& h = link.harness;
+        row.arm(h);
+        for (const Write& w : row.writes) {
+            while (h.Now() < w.at) h.Pump().Yield(w.at);
+            std::string error;
+            EXPECT_TRUE(!w.reopen || h.Port().Open(&error) == w.open) << w.at;
+            EXPECT_EQ(h.Port().IsOpen(), w.open) << w.at;
+            EXPECT_EQ(h.Port().Write(Bytes{0xBA, 0x00}), w.written) << w.at;
+        }
+        link.WaitFor(99, 1.0);
+        EXPECT_EQ(link.received.size(), 2 * row.replies);
+        EXPECT_EQ(h.Writes().size(), h.Frames().size());
+    }
+}
+
+// A pulled cable ends a wait at once, as the system reports it, and shows
+// without a wait too; a reply that came before but was not delivered is lost.
+TEST(Harness, PortGoesAtItsTimeWhetherWaitingOrNot) {
+    RawLink waiting, sleeping;
+    waiting.harness.PortGoneAt(4.0);
+    sleeping.harness.PortGoneAt(4.0);
+    waiting.harness.Pump().Yield(22.0);
+    ASSERT_TRUE(sleeping.harness.Port().Write(Bytes{0xBA, 0x00}));
+    sleeping.harness.Clock().Sleep(4.0);
+    EXPECT_DOUBLE_EQ(waiting.harness.Now(), 4.0);
+    EXPECT_FALSE(waiting.harness.Port().IsOpen());
+    EXPECT_FALSE(sleeping.harness.Port().IsOpen());
+    EXPECT_TRUE(sleeping.WaitFor(1, 1.0).empty());
 }
