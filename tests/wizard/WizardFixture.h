@@ -1,38 +1,43 @@
 #pragma once
 
-#include "link/PortFinder.h"
-#include "platform/Dialogs.h"
-#include "platform/Launcher.h"
-#include "platform/ProcessPriority.h"
+#include "platform/StringTable.h"
 #include "sim/VirtualHarness.h"
 #include "support/Fakes.h"
 #include "wizard/MFUMain.h"
+#include "wizard/StepInstructions.h"
+#include "wizard/TaskList.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSvgWidget>
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <map>
 #include <filesystem>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <map>
+
+#include <unistd.h>
 
 namespace wizardtest {
 
+using Box = testsupport::ScriptedDialogs::Box;
+using Icon = pelora::Dialogs::Icon;
+using Buttons = pelora::Dialogs::Buttons;
+using Answer = pelora::Dialogs::Answer;
+
 // Thrown by the test's endProgram: the program ends here.
-struct ProgramEnded {
-    int exitCode;
-};
+struct ProgramEnded {};
 
-using testsupport::ScriptedDialogs;
-using testsupport::RecordingPriority;
-
+// Finds the cable once it has been missing as often as a test says.
 class ScriptedPortFinder : public pelora::PortFinder {
 public:
-    std::deque<std::optional<std::string>> answers;
-    int calls = 0;
-    std::optional<std::string> FindInterfacePort() override;
+    int missing = 0, calls = 0;
+    std::optional<std::string> FindInterfacePort() override
+    {
+        ++calls;
+        return missing-- > 0 ? std::nullopt : std::optional<std::string>("/dev/ttyUSB0");
+    }
 };
 
 class RecordingLauncher : public pelora::Launcher {
@@ -49,31 +54,96 @@ public:
 // language database and a firmware image.
 class WizardTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Builds the window on a device with this configuration; the port finder
-    // answers with the harness's port unless a test scripts it.
-    void MakeWindow(sim::DeviceConfig device = {});
+    void SetUp() override { FreshFolder(); }
+    void TearDown() override
+    {
+        window_.reset();
+        EXPECT_TRUE(dialogs_.Finished()) << "a scripted message box was never shown";
+        std::filesystem::remove_all(folder_);
+    }
+    // The folder as installed, and the built-in configuration.
+    void FreshFolder()
+    {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("wizardtest-" + std::to_string(::getpid()) + "-" + test->test_suite_name() + "-" + test->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        for (const char* file : {"FirmwareUpdate.lng", "PELORA.1D.FWR"})
+            std::filesystem::copy_file(std::filesystem::path(PELORA_BIN_DIR) / file, folder_ / file);
+        configuration_ = pelora::LoadString(pelora::ConfigurationString);
+    }
+    // A window on a fresh device, with the files and configuration as they are now.
+    void MakeWindow(sim::DeviceConfig device = {})
+    {
+        window_.reset();  // the window holds the old harness's port
+        harness_ = std::make_unique<sim::VirtualHarness>(device);
+        window_ = std::make_unique<pelora::MFUMain>(pelora::WizardServices{
+            harness_->Port(), harness_->Clock(), harness_->Pump(), portFinder_, priority_, launcher_, &dialogs_,
+            folder_.string(), configuration_, [this](int code) { endings_.push_back(code); throw ProgramEnded{}; },
+            localTime_, {}});
+    }
     // Runs start-up; false when the program ended there.
-    bool Load();
-    // Loads and passes the stage-1 checks, leaving the window at stage 2.
-    void ReachStage2();
-    // A text in this language column (1 is the first).
-    std::string Text(int id, int column = 1) const;
-    int FramesWithCommand(std::uint8_t command) const;
+    bool Load() { return window_->Form_Load(); }
+    // Loads and passes the stage-1 checks, leaving the window at stage 2 and the device awake.
+    void ReachStage2()
+    {
+        ASSERT_TRUE(window_->Form_Load());
+        window_->NextCmd_Click();
+        ASSERT_EQ(window_->WizardStage(), 2);
+        harness_->WakeDevice();
+    }
+    // A text in this language column (1 is the first). Opening the database
+    // derives its key, which is slow: one per column will do.
+    std::string Text(int id, int column = 1) const
+    {
+        auto& texts = texts_[column];
+        if (!texts) {
+            texts = std::make_unique<pelora::LanguageDb>();
+            texts->OpenLanguageDb((folder_ / "FirmwareUpdate.lng").string(),
+                                  pelora::LoadString(pelora::LanguageDbPassword), column);
+        }
+        return texts->GetText(id);
+    }
+    Box NoCable(Answer answer) const
+    {
+        return {Icon::Stop, Buttons::OkCancel, Text(605), Text(593) + ".\r\n" + Text(802), answer};
+    }
+    std::string LastBox() const { return dialogs_.shownTexts.empty() ? "" : dialogs_.shownTexts.back(); }
+    int FramesWithCommand(std::uint8_t command) const
+    {
+        int count = 0;
+        for (const auto& write : harness_->Writes()) count += !write.bytes.empty() && write.bytes[0] == command;
+        return count;
+    }
+    // What the diver sees at a glance: the instruction page, the
+    // illustration, the log, the progress bar, Print, and which of Back and
+    // Next work.
+    std::string Controls() const
+    {
+        const auto& w = *window_;
+        const auto shows = [&w](const QWidget* part) { return part->isVisibleTo(&w); };
+        std::string page = "page?", shown;
+        for (int stage : {1, 2})
+            if (w.Lbl1()->text().toStdString() == pelora::StepInstructionsText(stage))
+                page = "page" + std::to_string(stage);
+        for (const auto& [on, name] : {std::pair{shows(w.Lbl1()), page}, {shows(w.Image2()), "picture"},
+                                       {shows(w.TaskLst()), "log"}, {shows(w.UpdateBar()), "bar"},
+                                       {shows(w.PrintCmd()), "print"}, {w.BackCmd()->isEnabled(), "back"},
+                                       {w.NextCmd()->isEnabled(), "next"}})
+            if (on) shown += (shown.empty() ? "" : " ") + name;
+        return shown;
+    }
 
     std::filesystem::path folder_;
     std::string configuration_;
     std::unique_ptr<sim::VirtualHarness> harness_;
-    ScriptedDialogs dialogs_;
+    testsupport::ScriptedDialogs dialogs_;
     ScriptedPortFinder portFinder_;
-    RecordingPriority priority_;
+    testsupport::RecordingPriority priority_;
     RecordingLauncher launcher_;
     std::vector<int> endings_;
     testsupport::FixedLocalTime localTime_;
-    // Where the window writes backups; empty: the window's own folder.
-    pelora::BackupFolders backupFolders_;
     std::unique_ptr<pelora::MFUMain> window_;
     mutable std::map<int, std::unique_ptr<pelora::LanguageDb>> texts_;
 };
