@@ -42,9 +42,10 @@ struct VirtualHarness::Impl {
         void ClearInput() override {
             h_.Collect();
             h_.inbox.clear();
+            h_.portTrace += 'i';
         }
         // Bytes go onto the line at once; there is no output buffer to clear.
-        void ClearOutput() override {}
+        void ClearOutput() override { h_.portTrace += 'o'; }
         bool Write(std::span<const std::uint8_t> bytes) override {
             if (h_.GoneDue()) h_.Collect();
             if (!h_.open) return false;
@@ -54,6 +55,7 @@ struct VirtualHarness::Impl {
             }
             if (h_.now >= h_.refuseFrom) return false;
             h_.writes.push_back({h_.now, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+            h_.portTrace += 'w';
             h_.device.Receive(h_.now, bytes);
             return true;
         }
@@ -148,6 +150,7 @@ struct VirtualHarness::Impl {
     VirtualClock clock;
     Pump pump;
     std::string portName;
+    std::string portTrace;
     int baud = 9600;
     bool open = false;
     std::optional<std::string> openFailure;
@@ -174,6 +177,7 @@ Device& VirtualHarness::Dev() { return impl_->device; }
 sim::Faults& VirtualHarness::Faults() { return impl_->device.Faults(); }
 void VirtualHarness::SetWireTiming(bool on) { impl_->device.SetWireTiming(on); }
 const std::vector<WireRecord>& VirtualHarness::Writes() const { return impl_->writes; }
+const std::string& VirtualHarness::PortTrace() const { return impl_->portTrace; }
 const std::vector<WireRecord>& VirtualHarness::Replies() const { return impl_->device.Replies(); }
 const std::vector<WireRecord>& VirtualHarness::Frames() const { return impl_->device.Frames(); }
 void VirtualHarness::At(double time, std::function<void()> action) {

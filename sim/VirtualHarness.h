@@ -27,7 +27,8 @@ namespace sim {
 //   (RefuseNextWrites, RefuseWritesFrom: the port stays open, nothing is
 //   sent or recorded). PortGoneAt(t, s) is a pulled cable: at t the port
 //   closes (IsOpen() false), bytes not yet delivered are lost, writes fail,
-//   and Open() fails with "device not found" until t + s.
+//   and Open() fails with "device not found" until t + s. PortTrace() spells
+//   the calls in order: 'i' ClearInput, 'o' ClearOutput, 'w' a write sent.
 // Clock(): virtual monotonic seconds from 0. Sleep(s) advances time and
 //   delivers nothing.
 // Pump().Yield(deadline): runs the idle hook, then runs due scheduled actions
@@ -53,6 +54,7 @@ public:
 
     void SetWireTiming(bool on);
     const std::vector<WireRecord>& Writes() const;
+    const std::string& PortTrace() const;
     const std::vector<WireRecord>& Replies() const;   // what the device sent
     const std::vector<WireRecord>& Frames() const;    // what the device parsed
     void At(double time, std::function<void()> action);

@@ -32,9 +32,12 @@ int CommModule::AwaitReply(const Transaction& transaction)
 CommModule::TryEnd CommModule::AwaitTry(const Transaction& transaction, int tries)
 {
     for (;;) {
+        // The exit test comes before every wait: a stop flag that is already
+        // set ends the wait whether or not the reply is about to arrive.
+        state_.ElapsedTime = clock_.Now() - state_.StartTime;
+        if (WaitOver(transaction, tries)) return TryEnd::WaitOver;
         state_.ElapsedTime = Poll(state_.StartTime, transaction.timeout);
         if (ResendDue(transaction, tries)) return TryEnd::ResendDue;
-        if (WaitOver(transaction, tries)) return TryEnd::WaitOver;
     }
 }
 

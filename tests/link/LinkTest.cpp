@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <numeric>
 #include <sstream>
@@ -200,14 +201,6 @@ TEST(Transaction, WaitsResendsStopsAndVerdicts)
         {"record header aborted", kRecordHeader, "unplug A@0.3", 0, 3, "A", 0.3},
         {"record cancelled", kRecord, "drop:10,tag=B2-data C@0.3", 0, 3, "FC", 0.3},
         {"checksum aborted", kChecksum, "unplug A@0.5", 0, 1, "FA", 0.5},
-        // Flags an operation clears or heeds at its start.
-        {"sleep clears failure and abort", kSleep, "+F +A", 1, 1, "", 0},
-        {"checksum clears abort; its rejections resend at once", kChecksum, "+A", 0, 5, "F", 0},
-        {"read clears cancel", kRead, "+C", 0, 1, "", 0},
-        {"block clears cancel", kBlock, "+C", 0, 2, "", 0},
-        {"record header clears cancel", kRecordHeader, "+C", 1, 1, "", 0},
-        {"clock clears cancel", kClock, "+C", 0, 2, "", 0},
-        {"earlier failure: the header only", kBlock, "+F", 0, 1, "F", 0},
         // A rejection is answered at once.
         {"header rejected twice", kHeader, "reject:B5,2", 1, 3, "", 0},
         {"block rejected thrice: header again each time", kBlock, "reject:B5-data,3", 0, 8, "", 0},
@@ -266,6 +259,64 @@ TEST(Transaction, WaitsResendsStopsAndVerdicts)
         EXPECT_EQ(std::string(b.s.CommFailed ? "F" : "") + (b.s.LinkAbort ? "A" : "") + (b.s.LinkCancel ? "C" : ""),
                   row.flags);
         EXPECT_NEAR(b.harness.Now(), row.end, 0.02);
+    }
+}
+
+// Per operation: the port calls of an exchange whose reply is once rejected
+// or lost ('i'/'o' clear the input/output buffer, 'w' a frame), and for each
+// of LinkAbort, LinkCancel and CommFailed set beforehand: the result, the
+// frames sent and the flags left. A stop flag the operation honours ends
+// its first wait before it starts, however the reply's bytes would arrive.
+struct Rules {
+    const char* name;
+    Operation run;
+    const char* fault;
+    const char* calls;
+    std::array<const char*, 3> withAbortCancelFailed;
+};
+
+TEST(Transaction, BuffersClearedAndFlagsClearedOrHonoured)
+{
+    const Operation code2 = [](auto& c) { c.SendCode2Word(0xBEEF); return 0; };
+    const Operation range = [](auto& c) { c.ReadMemoryBlocks(16, 32); return 0; };
+    const Operation clockStart = [](auto& c) { return int(c.StartClockWrite()); };
+    const Rules rows[] = {
+        {"block header", kHeader, "reject:B5,1", "iowiow", {"0 1 FA", "0 1 FC", "1 1 F"}},
+        {"block: header again", kBlock, "reject:B5-data,1", "ioiowiowioiowiow", {"0 1 FA", "0 2 ", "0 1 F"}},
+        {"checksum of no code", kChecksum, "", "iowiowiowiowiow", {"0 5 F", "0 5 FC", "0 5 F"}},
+        {"code 2 word", code2, "reject:B8,1", "iowiow", {"0 1 ", "0 1 C", "0 1 F"}},
+        {"block read", kRead, "reject:B4,1", "iowiow", {"0 1 FA", "0 1 ", "0 1 F"}},
+        {"block range: later blocks", range, "", "iowww", {"0 1 FA", "0 3 ", "0 3 F"}},
+        {"record header", kRecordHeader, "drop:1,tag=B2", "iowiowiow", {"0 1 A", "1 1 ", "1 1 F"}},
+        {"record: data frame not cleared", kRecord, "", "ioioww", {"0 1 A", "0 2 ", "0 2 F"}},
+        {"identification", kId, "reject:84,1", "iowiow", {"1 1 A", "0 1 C", "1 1 F"}},
+        {"sleep", kSleep, "reject:A8,1", "ww", {"1 1 ", "1 1 C", "1 1 "}},
+        {"revision", kRevision, "reject:BA,1", "ww", {"7 1 A", "0 1 C", "7 1 F"}},
+        {"clock start", clockStart, "reject:97,1", "iowiow", {"1 1 A", "0 1 C", "1 1 F"}},
+        {"clock", kClock, "reject:97,1", "ioiowiowiow", {"0 2 A", "0 2 ", "0 2 F"}},
+    };
+    for (const Rules& row : rows) {
+        SCOPED_TRACE(row.name);
+        {
+            Bench b;
+            if (*row.fault) {
+                EXPECT_TRUE(b.harness.Faults().Apply(row.fault)) << row.fault;
+            }
+            row.run(b.comm);
+            EXPECT_EQ(b.harness.PortTrace(), row.calls);
+        }
+        for (int flag = 0; flag < 3; ++flag) {
+            for (const bool inPieces : {false, true}) {
+                Bench b;
+                if (inPieces) b.harness.Faults().ChunkReplies(2, 0.0003);
+                (flag == 0 ? b.s.LinkAbort : flag == 1 ? b.s.LinkCancel : b.s.CommFailed) = true;
+                const int result = row.run(b.comm);
+                EXPECT_EQ(std::to_string(result) + " " + std::to_string(b.sent().size()) + " " +
+                              (b.s.CommFailed ? "F" : "") + (b.s.LinkAbort ? "A" : "") + (b.s.LinkCancel ? "C" : ""),
+                          row.withAbortCancelFailed[static_cast<std::size_t>(flag)])
+                    << "flag " << "ACF"[flag] << (inPieces ? ", reply in pieces" : "");
+            }
+        }
     }
 }
 
