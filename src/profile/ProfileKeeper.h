@@ -38,6 +38,10 @@ struct ProfileSeams {
     LocalTime& Time;
     BackupFolders Folders;
     std::function<void()> ResetStage;
+    // Opens the cable's port again when it was lost (the diver plugged the
+    // cable back in); false when it cannot be opened. Empty: the port stays
+    // as it is.
+    std::function<bool()> ReopenPort = {};
 };
 
 // The device facts of the loaded image that the profile depends on.
@@ -97,6 +101,7 @@ private:
     // ProfileRecovering's parts.
     std::string RecoveryInstructions() const;
     void TryRecovery();
+    bool IdentifyAndRestore();
     // Keeps a backup the diver declined in the archive folder beside it.
     void ArchiveBackupFile();
 

@@ -149,19 +149,32 @@ void ProfileKeeper::TryRecovery()
 {
     seams_.Priority.SetProcessPriority(0, 0, HIGH_PRIORITY_CLASS);
     profile_.ProfileSafe = false;
-    if (seams_.Link.ReadDeviceId()) {
-        if (GetBackupProfile()) {
-            RestoreProfile();
-            return;
-        }
-        if (!LinkFailed()) {
-            // No usable backup for the device connected.
-            profile_.ProfileSafe = true;
-            ArchiveBackupFile();
-            return;
-        }
+    // A new attempt with the device connected again: stop requests left by
+    // an earlier failure must not end it before it starts.
+    seams_.Link.State().LinkAbort = false;
+    seams_.Link.State().LinkCancel = false;
+    try {
+        if (IdentifyAndRestore()) return;
+    } catch (const LinkRuntimeError&) {
+        // The port refused to send: the cable is out again. Ask once more.
     }
     seams_.Priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
+}
+
+// True when the attempt decided the profile's fate; false to ask again.
+bool ProfileKeeper::IdentifyAndRestore()
+{
+    if (seams_.ReopenPort && !seams_.ReopenPort()) return false;
+    if (!seams_.Link.ReadDeviceId()) return false;
+    if (GetBackupProfile()) {
+        RestoreProfile();
+        return true;
+    }
+    if (LinkFailed()) return false;
+    // No usable backup for the device connected.
+    profile_.ProfileSafe = true;
+    ArchiveBackupFile();
+    return true;
 }
 
 std::string ProfileKeeper::RecoveryInstructions() const

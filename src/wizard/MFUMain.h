@@ -87,6 +87,7 @@ private:
     bool OpenTexts();
     bool GetCode();
     bool TestInterface();
+    bool ReopenPortQuietly();
     enum class PortOutcome { Opened, Retry, Cancelled };
     PortOutcome OpenInterfacePort(const std::string& portName);
     void LoadStepInstructions(int stage);

@@ -135,7 +135,11 @@ void MFUMain::GoBack()
     XPFrame_->show();
     TaskLst_->clear();
     TaskLst_->hide();
-    link_.State().CommFailed = false;
+    // A fresh start: nothing that failed or stopped before carries over.
+    LinkState& link = link_.State();
+    link.CommFailed = false;
+    link.LinkAbort = false;
+    link.LinkCancel = false;
 }
 
 BackupFolders MFUMain::Folders() const
@@ -148,7 +152,7 @@ BackupFolders MFUMain::Folders() const
 ProfileKeeper MFUMain::Profile(TaskLog& log)
 {
     ProfileSeams seams{link_,    log, Boxes(), texts_, services_.priority, services_.localTime, Folders(),
-                       [this] { ResetStage(); }};
+                       [this] { ResetStage(); }, [this] { return ReopenPortQuietly(); }};
     return ProfileKeeper(profile_, std::move(seams), {image_.ModelNumber, image_.MemorySize});
 }
 

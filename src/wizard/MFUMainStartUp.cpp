@@ -105,6 +105,19 @@ bool MFUMain::TestInterface()
     }
 }
 
+// The recovery's way back to a cable plugged in again: its boxes ask the
+// diver already, so nothing more is shown here.
+bool MFUMain::ReopenPortQuietly()
+{
+    if (services_.port.IsOpen()) return true;
+    const std::optional<std::string> port = services_.portFinder.FindInterfacePort();
+    if (!port) return false;
+    services_.port.SetPortName(*port);
+    services_.port.SetBaudRate(38400);
+    std::string reason;
+    return services_.port.Open(&reason);
+}
+
 // A port that is there but cannot be opened: say which and why, and what
 // usually helps; the diver may retry or quit.
 MFUMain::PortOutcome MFUMain::OpenInterfacePort(const std::string& portName)

@@ -20,17 +20,18 @@ using Answer = pelora::Dialogs::Answer;
 namespace {
 
 // Answers every box as a careful diver would: keep the device's newer
-// profile, restore at close with the device connected again (once), and
-// quit where the cable cannot be found.
+// profile, restore at close with the device connected again (trying up to
+// three times while it is back), and quit where the cable cannot be found.
 class DiverDialogs : public pelora::Dialogs {
 public:
     std::function<bool()> bringDeviceBack;  // true when it answers again
     int instructions = 0;
+    bool restoreAsked = false;  // OK to the recovery with the device answering again
     Answer Show(Icon icon, Buttons buttons, const std::string&, const std::string&) override
     {
         if (buttons == Buttons::YesNo) return Answer::Yes;  // restore now; keep the device's profile
         if (buttons == Buttons::Ok) return Answer::Ok;
-        if (icon == Icon::Information && ++instructions == 1 && bringDeviceBack()) return Answer::Ok;
+        if (icon == Icon::Information && ++instructions <= 3 && bringDeviceBack()) return restoreAsked = true, Answer::Ok;
         return Answer::Cancel;
     }
 };
@@ -159,17 +160,21 @@ private:
                 if (file.Content->ProfileBlocks.Block(i)[k + 1] != original_[(16 + 8 * (i - 1)) * 16 + k]) return false;
         return true;
     }
-    // The diver connects the device again: the faults are gone, and a
-    // device asleep is woken; one that never came back stays away.
+    // The diver takes half a minute to connect the device again: the faults
+    // are gone, and a device asleep is woken; one that never came back
+    // stays away.
     bool BringDeviceBack()
     {
+        for (const double back = harness_->Now() + 30.0; harness_->Now() < back;) harness_->Pump().Yield(back);
         harness_->Faults().Clear();
+        harness_->RefuseWritesFrom(sim::Forever);  // a new cable, or the old one plugged in again
         if (harness_->Dev().CurrentMode() == sim::Mode::DeepSleep) harness_->WakeDevice();
         // A restart that never ends has no timer left.
         return harness_->Dev().CurrentMode() != sim::Mode::Restarting || harness_->Dev().NextEventTime().has_value();
     }
     void RebuildWindowWith(pelora::Dialogs* dialogs);
 
+public:
     DiverDialogs diver_;
 };
 
@@ -285,7 +290,18 @@ const Scenario kScenarios[] = {
     {"clock", "reject:97-data,10", AtUpdate("reject:97-data,10")},
     {"final sleep", "reject:A8,10", AtUpdate("reject:A8,10")},
     {"port", "writes refused from 1 s", [](FaultMatrix& m) { m.harness_->RefuseWritesFrom(m.harness_->Now() + 1.0); }},
-    {"port", "port gone in the restart wait", [](FaultMatrix& m) { m.harness_->PortGoneAt(m.harness_->Now() + 6.0); }},
+    {"port", "cable out in the restart wait, back 30 s later",
+     [](FaultMatrix& m) { m.harness_->PortGoneAt(m.harness_->Now() + 6.0, 30.0); }},
+    {"port", "cable out in the upload, back 30 s later", [](FaultMatrix& m) {
+         m.harness_->SetIdleHook([&m, armed = false]() mutable {
+             if (!armed && m.BlockWrites(true) == 4) armed = true, m.harness_->PortGoneAt(m.harness_->Now(), 30.0);
+         });
+     }},
+    {"port", "one write refused in the upload", [](FaultMatrix& m) {
+         m.harness_->SetIdleHook([&m, armed = false]() mutable {
+             if (!armed && m.BlockWrites(true) == 4) armed = true, m.harness_->RefuseNextWrites(1);
+         });
+     }},
     {"close", "Close in the backup", {}, [](FaultMatrix& m) { return m.FramesWithCommand(0xB4) > 10; }},
     {"close", "Close in the upload", {}, [](FaultMatrix& m) { return m.BlockWrites(true) > 3; }},
     {"close", "Close in the restart wait", {}, CloseAfterRow(803)},
@@ -331,6 +347,7 @@ TEST_F(FaultMatrix, TheProfileIsNeverLostAndNoFailureIsReportedAsSuccess)
         EXPECT_TRUE(!committed_ || !updateEnded_ || finished || HasRow(814)) << "code went in, and the update said nothing";
         // The promise, after Close and any recovery.
         EXPECT_NE(where, "LOST");
+        EXPECT_TRUE(!diver_.restoreAsked || where == "device") << "the recovery did not restore: " << where;
         EXPECT_EQ(endings_.back(), 0);
         EXPECT_LT(harness_->Now(), 600.0) << "a wait outlasted its time-outs";
 

@@ -114,7 +114,8 @@ protected:
     }
     ProfileKeeper Keeper()
     {
-        ProfileSeams seams{*link_, log_, dialogs_, texts_, priority_, time_, folders_, [this] { ++resets_; }};
+        ProfileSeams seams{*link_, log_, dialogs_, texts_, priority_, time_, folders_, [this] { ++resets_; },
+                           [this] { return harness_->Port().IsOpen() || harness_->Port().Open(nullptr); }};
         return ProfileKeeper(saved_, seams, {513, memorySize_});
     }
     std::string Text(int id) const { return texts_.GetText(id); }
@@ -536,6 +537,12 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
         {"OK but block 0 fails, then OK", {Answer::Yes, Answer::Ok, Answer::Ok},
          [&] { harness_->Faults().Reject(0xB4, 4); }, true, false, {128, 32, 128}},
         {"another device", {Answer::Yes, Answer::Ok}, [&] { MakeDevice(512, false, 40, 999); }, false, false, {128}},
+        {"stop requests of an earlier failure", {Answer::Yes, Answer::Ok},
+         [&] { link_->State().LinkAbort = link_->State().LinkCancel = true; }, true, false, {128}},
+        {"the cable was out: the port opens again", {Answer::Yes, Answer::Ok},
+         [&] { harness_->PortGoneAt(harness_->Now(), 0.0); }, true, false, {128}},
+        {"the port refuses to send, then OK", {Answer::Yes, Answer::Ok, Answer::Ok},
+         [&] { harness_->RefuseNextWrites(1); }, true, false, {128, 32, 128}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

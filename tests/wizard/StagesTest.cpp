@@ -84,8 +84,13 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     EXPECT_EQ(w.WizardStage(), 3);
 
     ASSERT_TRUE(w.Link().State().CommFailed);
+    w.Link().State().LinkAbort = w.Link().State().LinkCancel = true;  // as a refused write leaves them
     w.BackCmd_Click();
     EXPECT_EQ(Controls(), "page1 next");
     EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 0);
     EXPECT_FALSE(w.Link().State().CommFailed);
+    // Back starts afresh: the device connected again is identified.
+    harness_->Faults().Clear();
+    w.NextCmd_Click();
+    EXPECT_EQ(w.WizardStage(), 2);
 }
