@@ -15,9 +15,10 @@ public:
 
     // Seconds on the wire at 38,400 baud, 10 bits a byte.
     static constexpr double ByteSeconds = 10.0 / 38400.0;
-    // A block read: request and 129-byte reply. A block write: header, its
-    // acknowledgement, 130 bytes of data and theirs.
-    static constexpr double BlockReadSeconds = (4 + 129) * ByteSeconds;
+    // A backup's block: read twice (until two reads agree), each a request
+    // and a 129-byte reply. A block write: header, its acknowledgement, 130
+    // bytes of data and theirs.
+    static constexpr double BlockReadSeconds = 2 * (4 + 129) * ByteSeconds;
     static constexpr double BlockWriteSeconds = (4 + 1 + 130 + 1) * ByteSeconds;
 
     // `weigh` tells a step's expected seconds from what is known at the time

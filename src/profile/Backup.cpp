@@ -11,6 +11,7 @@
 #include "texts/LanguageDb.h"
 
 #include <algorithm>
+#include <array>
 #include <system_error>
 
 namespace pelora {
@@ -24,6 +25,10 @@ constexpr const char* kBackupRow = "Backup dive computer profile";
 
 constexpr int kSerialByte = 10;  // three BCD bytes, most significant first
 constexpr int kHeaderByte = 64;  // the 16-byte header record
+// A block read has no check byte, so a block counts only when two reads in a
+// row agree: a reply changed on the line is read again, never saved. Six
+// reads ride out two such replies.
+constexpr int kMaxReadsPerBlock = 6;
 
 // Byte k of the block last read (RxBuf holds byte k at index k + 1).
 std::uint8_t BlockByte(const LinkState& link, int k)
@@ -64,14 +69,29 @@ bool ProfileKeeper::LinkFailed() const { return seams_.Link.State().CommFailed; 
 
 void ProfileKeeper::UseDeviceSerialDigits() { profile_.BackupSerialDigits = SerialDigits(profile_.DeviceSerial); }
 
+bool ProfileKeeper::ReadAgreeingBlock(std::int32_t address)
+{
+    LinkState& link = seams_.Link.State();
+    std::array<std::uint8_t, 128> previous{};
+    for (int read = 1; read <= kMaxReadsPerBlock; ++read) {
+        seams_.Link.ReadMemoryBlocks(address, address);
+        if (LinkFailed()) return false;
+        std::array<std::uint8_t, 128> current{};
+        for (int k = 0; k < 128; ++k) current[static_cast<std::size_t>(k)] = BlockByte(link, k);
+        if (read > 1 && current == previous) return true;
+        previous = current;
+    }
+    link.CommFailed = true;
+    return false;
+}
+
 bool ProfileKeeper::GetBackupProfile()
 {
     profile_.BackupSerialDigits.fill(0);
     // The flag must tell about this read alone: a buffer left from an
     // earlier read must never pass for the device's block 0.
     seams_.Link.State().CommFailed = false;
-    seams_.Link.ReadMemoryBlocks(0, 0);
-    if (LinkFailed()) return false;
+    if (!ReadAgreeingBlock(0)) return false;
 
     profile_.DeviceSerial = SerialOfBlock0(seams_.Link.State());
     const std::filesystem::path path = FindBackupFile(BackupFileName(device_.ModelNumber, profile_.DeviceSerial));
@@ -204,7 +224,7 @@ void ProfileKeeper::ReadProfileBlocks()
         seams_.Log.SetTaskStatus(PercentText(i, profile_.ProfileBlockCount));
         auto& row = profile_.ProfileBlocks.Block(i);
         row[0] = static_cast<std::int16_t>(address - ProfileStartUnit);
-        seams_.Link.ReadMemoryBlocks(address, address);
+        if (!ReadAgreeingBlock(address)) return;
         unsigned sum = 0;
         for (int k = 0; k < 128; ++k) {
             row[static_cast<std::size_t>(k + 1)] = BlockByte(link, k);
@@ -212,7 +232,6 @@ void ProfileKeeper::ReadProfileBlocks()
         }
         row[129] = static_cast<std::int16_t>(sum % 256);
         address += 8;
-        if (LinkFailed()) return;
     }
 }
 

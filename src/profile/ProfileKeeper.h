@@ -85,6 +85,9 @@ private:
     bool DiverKeepsDeviceProfile(const std::filesystem::path& path);
     void SetAsideDamagedFile(const std::filesystem::path& path);
     void UseDeviceSerialDigits();
+    // Reads one block until two reads in a row agree; false with CommFailed
+    // set when the link fails or the reads keep differing.
+    bool ReadAgreeingBlock(std::int32_t address);
 
     // BackupProfile's parts.
     void ReadProfileBlocks();

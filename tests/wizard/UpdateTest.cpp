@@ -126,12 +126,12 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
     struct Case { Layout layout; Rows upload; std::string frames; };
     const Case cases[] = {
         {Layout::Code1Only, {Row(0, 787, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*41 W5*10 B6 84 W5*40 B2+R B4 97+C*2 A8"},
+         "84 A8 84 B4*82 W5*10 B6 84 W5*40 B2+R B4 97+C*2 A8"},
         {Layout::Code2Only, {Row(0, 787, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*41 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
+         "84 A8 84 B4*82 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
         {Layout::BothCodes,
          {Row(0, 788, Text(777)), Row(0, 803, Text(777)), Row(0, 789, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*41 W5*10 B6 84 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
+         "84 A8 84 B4*82 W5*10 B6 84 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.layout));
