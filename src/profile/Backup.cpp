@@ -152,7 +152,13 @@ bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
     const auto answer =
         seams_.Dialog.Show(Dialogs::Icon::Question, Dialogs::Buttons::YesNo, Text(RecoveryTitle), question);
     if (answer == Dialogs::Answer::No) return false;
-    ArchiveBackupFile();
+    std::string reason;
+    if (!ArchiveBackupFile(&reason)) {
+        // The new backup would overwrite the only copy of the older profile.
+        seams_.Link.State().CommFailed = true;
+        seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
+                           WithArgument(Text(ArchiveNotMovable), path.string()) + "\r\n" + reason);
+    }
     return true;
 }
 

@@ -105,8 +105,9 @@ private:
     std::string RecoveryInstructions() const;
     void TryRecovery();
     bool IdentifyAndRestore();
-    // Keeps a backup the diver declined in the archive folder beside it.
-    void ArchiveBackupFile();
+    // Keeps a backup the diver declined in the archive folder beside it;
+    // false, with the system's reason, when it stays where it is.
+    bool ArchiveBackupFile(std::string* reason = nullptr);
 
     std::string Text(int id) const;
     BackupContent Content() const;

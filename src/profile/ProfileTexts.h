@@ -33,6 +33,7 @@ enum : int {
     UseBackupFileAnswer = 1008,     // %1: the backup file's date
     BackupFileArchived = 1009,      // %1: where it went
     DamagedFileNotMovable = 1010,   // %1: the file
+    ArchiveNotMovable = 1011,       // %1: the file
 };
 
 // The text with its "%1" replaced by `argument`.

@@ -197,14 +197,16 @@ std::string ProfileKeeper::RecoveryInstructions() const
 }
 
 // The diver's only copy is kept, out of the way of later runs.
-void ProfileKeeper::ArchiveBackupFile()
+bool ProfileKeeper::ArchiveBackupFile(std::string* reason)
 {
     const std::filesystem::path path = profile_.BackupFilePath;
     std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return;
-    std::string reason;
-    if (const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &reason))
-        seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), moved->string()), "");
+    if (path.empty() || !std::filesystem::exists(path, error)) return true;
+    std::string why;
+    const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &why);
+    if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), moved->string()), "");
+    if (reason) *reason = why;
+    return moved.has_value();
 }
 
 }  // namespace pelora

@@ -457,6 +457,18 @@ TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
     EXPECT_EQ(FileBytes(archived), oldFile);
     const auto fresh = ReadBackupFile(Backup(), 512);
     EXPECT_TRUE(fresh.Valid() && fresh.Area.BlockCount == 41) << fresh.Detail;
+
+    // An archive that cannot take the file: the backup stops rather than overwrite it.
+    fs::remove_all(archived.parent_path());
+    MakeFolderAFile(archived.parent_path());
+    SetPointers({0x00, 0x01, 0x80, 0x15});
+    const Bytes kept = FileBytes(Backup());
+    dialogs_.Expect({Icon::Question, Buttons::YesNo, Text(817), "", Answer::Yes});
+    dialogs_.Expect({Icon::Stop, Buttons::Ok, Text(280), "", Answer::Ok});
+    Keeper().BackupProfile();
+    EXPECT_TRUE(dialogs_.Finished() && link_->State().CommFailed);
+    EXPECT_EQ(FileBytes(Backup()), kept);
+    EXPECT_NE(dialogs_.shownTexts.back().find(Backup().string()), std::string::npos) << "the box names the file";
 }
 
 // Every way a backup can fail stops before any code would go: CommFailed,
