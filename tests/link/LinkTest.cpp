@@ -190,15 +190,10 @@ TEST(Transaction, WaitsResendsStopsAndVerdicts)
         {"silent sleep", kSleep, "unplug", 0, 5, "F", 4 * 1.0},
         {"silent revision: no stale byte", kRevision, "unplug", 0, 12, "", 11 * 1.0},
         {"silent clock start", [](auto& c) { return int(c.StartClockWrite()); }, "unplug", 0, 5, "", 4 * 0.1},
-        // A stop flag ends the wait, with no send after it.
-        {"header cancelled", kHeader, "unplug C@0.5", 0, 3, "FC", 0.5},
+        // A stop flag set during a wait ends it, with no send after it.
         {"block wait aborted", kBlock, "drop:10,tag=B5-data A@0.5", 0, 2, "A", 0.5},
-        {"read aborted", kRead, "unplug A@0.3", 0, 2, "FA", 0.3},
-        {"identification cancelled", kId, "unplug C@3", 0, 2, "C", 3.0},
         {"sleep aborted: ends once the try timed out", kSleep, "unplug A@1.5", 0, 2, "FA", 2.0},
-        {"revision cancelled", kRevision, "unplug C@0.5", 0, 1, "C", 0.5},
         {"clock record cancelled", kClock, "drop:10,tag=97-data C@1.5", 0, 3, "C", 1.5},
-        {"record header aborted", kRecordHeader, "unplug A@0.3", 0, 3, "A", 0.3},
         {"record cancelled", kRecord, "drop:10,tag=B2-data C@0.3", 0, 3, "FC", 0.3},
         {"checksum aborted", kChecksum, "unplug A@0.5", 0, 1, "FA", 0.5},
         // A rejection is answered at once.
