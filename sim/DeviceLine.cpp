@@ -225,7 +225,7 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
     case Expect::ClockData: tag = DataFrame(0x97); break;
     case Expect::Command: break;
     }
-    const Faults::FrameFaults fault = faults_.OnFrame(time);
+    const Faults::FrameFaults fault = faults_.OnFrame(time, tag, frame);
     if (fault.unplugs) {
         ResetFraming();
         if (fault.powerOff) LosePower(time, *fault.powerOff);
@@ -236,7 +236,7 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
 
     pendingMode_.reset();
     std::vector<std::uint8_t> reply;
-    if (faults_.TakeReject(tag)) {
+    if (fault.reject || faults_.TakeReject(tag)) {
         reply = {Nak};
     } else {
         reply = Serve(time, tag, frame, was);
@@ -249,6 +249,7 @@ void Device::HandleFrame(double time, const std::vector<std::uint8_t>& frame) {
     double done = ready;
     if (!reply.empty() && !faults_.TakeDrop(tag)) {
         faults_.ShapeReply(tag, reply);
+        if (fault.reshape) fault.reshape(reply);
         if (!reply.empty()) done = QueueReply(ready, reply);
     }
     if (expect_ != Expect::Command) expectDeadline_ = done + config_.dataTimeout;

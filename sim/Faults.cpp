@@ -74,6 +74,8 @@ void Faults::NoiseBeforeReplies(std::optional<FrameTag> tag, int count, std::vec
     replyChanges_.push_back({Change::Noise, {tag, std::max(skip, 0), count}, 0, 0, 0, std::move(noise)});
 }
 
+void Faults::FilterFrames(FrameFilter filter) { filter_ = std::move(filter); }
+
 void Faults::AfterRestart(std::function<void(Faults&)> arm) { afterRestart_.push_back(std::move(arm)); }
 
 void Faults::Clear() {
@@ -85,6 +87,7 @@ void Faults::Clear() {
     delays_.clear();
     powerLosses_.clear();
     afterRestart_.clear();
+    filter_ = nullptr;
     latency_.reset();
     chunkSize_ = 0;
     chunkGap_ = 0.0;
@@ -100,7 +103,7 @@ bool Faults::Unplugged(double time) const {
                        [time](const Window& w) { return time >= w.from && time < w.to; });
 }
 
-Faults::FrameFaults Faults::OnFrame(double time) {
+Faults::FrameFaults Faults::OnFrame(double time, FrameTag tag, const std::vector<std::uint8_t>& frame) {
     ++framesSeen_;
     FrameFaults faults;
     // Takes the plans for this frame out of `plans`, calling `take` on each.
@@ -120,6 +123,7 @@ Faults::FrameFaults Faults::OnFrame(double time) {
     });
     due(delays_, [&](double seconds) { faults.delay += seconds; });
     due(powerLosses_, [&](double off) { faults.powerOff = std::max(faults.powerOff.value_or(0.0), off); });
+    if (filter_ && !faults.unplugs) filter_(tag, frame, faults);
     return faults;
 }
 

@@ -76,6 +76,14 @@ public:
     void NoiseBeforeReplies(std::optional<FrameTag> tag, int count, std::vector<std::uint8_t> noise = {0xFF},
                             int skip = 0);
 
+    // A test's own fault for every frame, on top of the armed ones: the
+    // filter sees each frame the device parses (tag and bytes, with its
+    // 0x00) before the device acts, and may set delay, powerOff, reject or
+    // reshape. Lets a fuzz input decide the fate of each reply.
+    struct FrameFaults;
+    using FrameFilter = std::function<void(FrameTag, const std::vector<std::uint8_t>&, FrameFaults&)>;
+    void FilterFrames(FrameFilter filter);
+
     // Arms `arm` when the device is back from its next restart (after a
     // commit, also one cut short by a power loss); frame counts start there.
     void AfterRestart(std::function<void(Faults&)> arm);
@@ -94,8 +102,11 @@ public:
         bool unplugs = false;                  // the frame is lost and the cable pulled
         double delay = 0.0;                    // extra seconds before its reply
         std::optional<double> powerOff;        // power lost before its reply, for this long
+        bool reject = false;                   // answered A5, no effect
+        // Changes the reply after the armed changes; an emptied reply is lost.
+        std::function<void(std::vector<std::uint8_t>&)> reshape;
     };
-    FrameFaults OnFrame(double time);
+    FrameFaults OnFrame(double time, FrameTag tag, const std::vector<std::uint8_t>& frame);
     bool TakeReject(FrameTag tag);
     bool TakeDrop(FrameTag tag);
     void ShapeReply(FrameTag tag, std::vector<std::uint8_t>& reply);  // corrupt, short, long, noise
@@ -138,6 +149,7 @@ private:
     std::vector<FramePlan> delays_;         // duration: the delay
     std::vector<FramePlan> powerLosses_;    // duration: time off
     std::vector<std::function<void(Faults&)>> afterRestart_;
+    FrameFilter filter_;
     std::optional<double> latency_;
     int chunkSize_ = 0;
     double chunkGap_ = 0.0;
