@@ -53,3 +53,27 @@ backup one-block 0 --blocks 1 --serial 999999
 backup plain-1024 1 --memory-size 1024 --blocks 36
 backup wrapped-1024 1 --memory-size 1024 --wrapped
 backup other-size 2 --memory-size 512 --blocks 5
+
+# Whole updates: a byte setting up the run (bits 0-1 layout and memory, 2
+# code blocks per region, 3-4 logbook blocks, 5 revision shown, 6-7 restart
+# time), then one action per frame the device parses, low nibble the action,
+# high nibble its parameter (tests/fuzz/WholeUpdateFuzz.cpp). With 0x1c
+# (Code1Only, 2 code blocks, 3 logbook blocks) frame 1 is the identification,
+# 2-9 the backup's reads (two of each block), 10-13 the code blocks' headers
+# and data, 14 the closing command.
+seeds=$out/whole_update
+rm -rf "$seeds" && mkdir -p "$seeds"
+update() { printf "$2" >"$seeds/$1"; }
+update code1 '\x1c'
+update code2 '\x1d'
+update both '\x1e'
+update code1-1024-blocks-restart-11s '\x5f'
+update both-revision-shown-restart-11s '\x6a'
+update empty-logbook '\x04'
+update rejects '\x1c\x08\x00\x08\x00\x00\x00\x08\x00\x07'
+update drops '\x1c\x01\x00\x00\x01\x00\x00\x01'
+update header-reply-past-resend '\x1c\x00\x00\x00\x00\x00\x00\x00\x00\x00\x63'
+update power-lost-in-upload '\x1c\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1a'
+update power-lost-at-closing '\x1c\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3a'
+update no-return '\x1c\x0b'
+update pieces-and-noise '\x1d\x72\x72\x72\x72\x72\x09\xff\x05\x06\x00'
