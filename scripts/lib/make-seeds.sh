@@ -77,3 +77,9 @@ update power-lost-in-upload '\x1c\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x1a'
 update power-lost-at-closing '\x1c\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3a'
 update no-return '\x1c\x0b'
 update pieces-and-noise '\x1d\x72\x72\x72\x72\x72\x09\xff\x05\x06\x00'
+# Replies that came after their request was resent, once taken for the
+# answers to the next requests: block 0 saved as block 1, and acknowledgements
+# of headers taken for the data's.
+update late-block0-copies '\x08\x00\x73\x73\x73\x73'
+update late-reads-then-no-return '\xff\xff\x6c\x73\x53\x13\x13'
+update late-header-acks-both-regions '\x06\xff\xff\x7f\xb3\xb3\xb3\xb3\xb3'

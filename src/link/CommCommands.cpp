@@ -77,6 +77,7 @@ bool CommModule::ReadDeviceId()
                                      .resendGuards = kReplyDone | kLinkCancel,
                                     .resendOnNak = true,
                                      .stopFlags = kLinkCancel,
+                                     .replyLength = kIdentificationLength,
                                      .send = [&] {
                                          s.RxExpected = kIdentificationLength;
                                          ExpectReply(kIdentification);
@@ -142,6 +143,7 @@ std::uint8_t CommModule::ReadCodeRevision()
                                .resendGuards = kReplyDone | kLinkCancel,
                                .resendOnNak = true,
                                .stopFlags = kLinkCancel,
+                               .replyLength = 2,
                                .send = [&] {
                                    s.RxExpected = 2;
                                    ExpectReply(kCodeRevision);

@@ -57,6 +57,7 @@ void CommModule::AssembleReply(std::span<const std::uint8_t> Data)
 {
     auto& s = state_;
     if (Data.empty()) return;
+    bytesReceived_ += Data.size();
     const ReplyRule rule = RuleFor(s.CurrentCommand);
     if (rule == ReplyRule::Discard) {
         if (s.RxCount >= s.RxExpected) s.CurrentCommand = kIdle;

@@ -75,6 +75,12 @@ public:
     // A pause that lets no event run.
     void Delay(double Seconds);
 
+    // How long the line must stay quiet before replies to earlier sends of a
+    // resent request are taken as lost. A device answers within
+    // milliseconds; a reply later than this cannot be told from the answer
+    // to the next request.
+    static constexpr double SettleQuietSeconds = 3.0;
+
     std::string DeviceIdText;       // 16 characters as last read
     std::string DeviceCodeVersion;  // 2 characters, cut from the identification
     bool DeepSleepRequest = false;
@@ -100,6 +106,7 @@ private:
         bool replyBeforeResend = false;     // a completed reply blocks a rejection's resend too
         unsigned stopFlags = 0;             // any of these set ends the wait
         bool stopAfterTimeout = false;      // ...but only once the try's time-out has passed
+        std::size_t replyLength = 1;        // bytes of one reply, for the settling after a resend
         std::function<void()> send;
     };
     enum class TryEnd { ResendDue, WaitOver };
@@ -113,6 +120,11 @@ private:
     bool ResendDue(const Transaction& transaction, int tries) const;
     bool WaitOver(const Transaction& transaction, int tries) const;
     bool AnySet(unsigned flags) const;
+    // After a request resent on a time-out has been answered, the replies to
+    // the earlier sends may still be on their way, and nothing in a reply
+    // says which request it answers. Drops what arrives until `replyBytes`
+    // more bytes have come or the line has been quiet for SettleQuietSeconds.
+    void SettleLine(std::size_t replyBytes);
 
     // One wait of a transaction: lets events run until something happens or
     // the try's time-out passes; returns the seconds since `start`.
@@ -137,6 +149,7 @@ private:
     Clock& clock_;
     EventPump& pump_;
     LinkState state_;
+    std::size_t bytesReceived_ = 0;  // every byte AssembleReply was given
 };
 
 // The clock record's nine bytes for a date "mm/dd/yy" and a time "hh:mm:ss"

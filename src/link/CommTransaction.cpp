@@ -19,14 +19,42 @@ int CommModule::RunTransaction(const Transaction& transaction)
 int CommModule::AwaitReply(const Transaction& transaction)
 {
     int tries = 0;
+    const std::size_t before = bytesReceived_;
+    std::size_t unanswered = 0;  // sends whose reply may still come
+    std::size_t rejections = 0;  // one byte each
     while (AwaitTry(transaction, tries) == TryEnd::ResendDue) {
+        ++(state_.NakReceived ? rejections : unanswered);
         ++tries;
         transaction.send();
         // Judged before the next poll: the last resend is not awaited, and a
         // rejection resends even when a stop flag is already set.
         if (WaitOver(transaction, tries)) break;
     }
+    if (unanswered > 0 && state_.ReplyDone) {
+        // Every send is answered once: what has not come yet may still come.
+        const std::size_t due = rejections + (unanswered + 1) * transaction.replyLength;
+        const std::size_t come = bytesReceived_ - before;
+        SettleLine(due > come ? due - come : 0);
+    }
     return tries;
+}
+
+void CommModule::SettleLine(std::size_t replyBytes)
+{
+    auto& s = state_;
+    const std::int16_t command = s.CurrentCommand;
+    s.CurrentCommand = kIdle;  // received bytes are dropped
+    const std::size_t enough = bytesReceived_ + replyBytes;
+    std::size_t seen = bytesReceived_;
+    double quietSince = clock_.Now();
+    while (bytesReceived_ < enough && clock_.Now() - quietSince < SettleQuietSeconds) {
+        pump_.Yield(quietSince + SettleQuietSeconds);
+        if (bytesReceived_ != seen) {
+            seen = bytesReceived_;
+            quietSince = clock_.Now();
+        }
+    }
+    s.CurrentCommand = command;
 }
 
 CommModule::TryEnd CommModule::AwaitTry(const Transaction& transaction, int tries)

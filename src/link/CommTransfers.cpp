@@ -56,6 +56,8 @@ void CommModule::WriteBlockUnguarded(std::int32_t address, std::uint8_t command)
             state_.CommFailed = true;
             return;
         }
+        // A late acknowledgement of the block must not pass for the header's.
+        if (!state_.NakReceived) SettleLine(1);
         if (!SendHeaderAndBlock(address, command)) return;
     }
 }
@@ -131,6 +133,7 @@ void CommModule::ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32
                                 .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
                                 .resendOnNak = true,
                                 .stopFlags = kLinkCancel | kLinkAbort,
+                                .replyLength = kBlockReplyLength,
                                 .send = [&] { request(true); }};
 
     request(true);

@@ -85,7 +85,11 @@ enum Action {
     PowerCut,         // the device acts, then the power goes for kOffSeconds[p % 4]
     NoReturn,         // the next restart never ends; the reply passes
 };                    // 12 to 15 pass as well
-constexpr std::array kDelays{0.01, 0.05, 0.1, 0.15, 0.19, 0.21, 0.25, 0.4, 0.9, 1.1, 1.9, 2.1, 3.5, 6.0, 13.0, 30.0};
+// Up to the link's quiet time: a reply later than that cannot be told from
+// the answer to a later request (a reply says nothing of its request). A
+// device answers in milliseconds; one that is away is a PowerCut.
+constexpr std::array kDelays{0.01, 0.05, 0.1, 0.15, 0.19, 0.21, 0.25, 0.4, 0.9, 1.1, 1.5, 1.9, 2.1, 2.5, 2.7, 2.9};
+static_assert(kDelays.back() < pelora::CommModule::SettleQuietSeconds);
 constexpr std::array kOffSeconds{0.5, 3.0, 8.0, 30.0};
 constexpr int kBlockReplyLength = 129;
 

@@ -14,6 +14,7 @@ namespace {
 
 using linktest::Bytes;
 constexpr std::int32_t kCodeUnit = 0x2000;  // above the 4096 units of data memory
+constexpr double kQuiet = pelora::CommModule::SettleQuietSeconds;
 
 // A request as it goes out, with its trailing 0x00.
 Bytes Frame(Bytes request) { request.push_back(0x00); return request; }
@@ -210,10 +211,11 @@ TEST(Transaction, WaitsResendsStopsAndVerdicts)
         {"clock start rejected for good", kClock, "reject:97,10", 0, 5, "F", 0},
         {"clock record rejected counts as answered", kClock, "reject:97-data,1", 0, 2, "", 0},
         // Lost replies to data frames, and a late one.
-        {"block lost: four tries", kBlock, "drop:20,tag=B5-data", 0, 8, "F", 4 * 1.0},
+        // Before a block's header goes out again, the line is given time to bring the block's late reply.
+        {"block lost: four tries", kBlock, "drop:20,tag=B5-data", 0, 8, "F", 4 * 1.0 + 3 * kQuiet},
         {"record lost", kRecord, "drop:20,tag=B2-data", 0, 13, "F", 11 * 0.2},
         {"clock record lost", kClock, "drop:20,tag=97-data", 0, 6, "F", 4 * 1.0},
-        {"late sleep answer", kSleep, "latency:2.5", 1, 3, "", 2.5},
+        {"late sleep answer; the resends' answers are dropped", kSleep, "latency:2.5", 1, 3, "", 4.5},
         // Values a request cannot carry, and refused writes: operations with a
         // handler of their own stop the link, the others throw.
         {"header below 0", [](auto& c) { return int(c.SendBlockHeader(-8, 0xB5)); }, "", 0, 0, "FAC", 0},
@@ -349,6 +351,21 @@ TEST(Commands, DelayLetsNoReplyIn)
     EXPECT_FALSE(b.s.ReplyDone) << "the reply waits for the next yield";
     b.harness.Pump().Yield(b.harness.Now());
     EXPECT_TRUE(b.s.ReplyDone);
+}
+
+// A reply that comes after its request was resent is not taken for the
+// answer to the next request: block 16's late copy never passes for block 24.
+TEST(Transfers, ALateReplyIsNotTakenForTheNextRequests)
+{
+    Bench b;
+    b.harness.SetWireTiming(true);  // the two copies come one after the other
+    ASSERT_TRUE(b.harness.Faults().Apply("delay:frame=1,by=0.3"));
+    b.comm.ReadMemoryBlocks(16, 16);
+    EXPECT_TRUE(b.memoryHolds(16, b.s.RxBuf.data() + 1));
+    b.comm.ReadMemoryBlocks(24, 24);
+    EXPECT_TRUE(b.memoryHolds(24, b.s.RxBuf.data() + 1));
+    EXPECT_FALSE(b.memoryHolds(16, b.s.RxBuf.data() + 1));
+    EXPECT_LT(b.harness.Now(), 0.5) << "the second copy ends the waiting at once";
 }
 
 TEST(Transfers, ReachTheDevice)
