@@ -1,89 +1,72 @@
 // The whole update through the window, on the emulated device and the
 // virtual clock: what the diver sees, what the device received, and where
 // the profile ended.
-
 #include "WizardFixture.h"
 
 #include "ImageWriter.h"
 #include "profile/BackupFile.h"
-#include "sim/Memory.h"
-#include "wizard/TaskList.h"
-
-#include <QProgressBar>
-#include <QPushButton>
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
+#include <set>
 
 using namespace wizardtest;
-using Layout = pelora::ImageLayout;
 namespace fs = std::filesystem;
+using Layout = pelora::ImageLayout;
+using Rows = std::vector<std::string>;  // a row as "icon|event|status"
 
 namespace {
 
-// A row as "icon|event|status".
-using Rows = std::vector<std::string>;
-
 class UpdateTest : public WizardTest {
 protected:
-    // A window on this device with this image, at stage 2, the device awake.
-    void Prepare(Layout layout, sim::DeviceConfig device = {}, int blocks = 10)
+    // A window on this device with this image, past the checks of page 1, the device awake.
+    void Prepare(Layout layout, const std::function<void(sim::DeviceConfig&)>& configure = {},
+                 const std::function<void()>& beforeLoad = {})
     {
-        fwrtool::ImageSpec spec;
-        spec.Layout = layout;
-        spec.Code1BlockCount = layout == Layout::Code2Only ? 0 : blocks;
-        spec.Code2BlockCount = layout == Layout::Code1Only ? 0 : blocks;
-        const auto bytes = fwrtool::WriteImage(spec);
+        sim::DeviceConfig device;
+        if (configure) configure(device);
+        const auto bytes = fwrtool::WriteImage({.Layout = layout, .Code1BlockCount = 10, .Code2BlockCount = 10});
         std::ofstream(folder_ / "PELORA.1D.FWR", std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         MakeWindow(device);
         original_ = harness_->Dev().Memory();
-        ReachStage2();
+        if (beforeLoad) beforeLoad();
+        ASSERT_TRUE(Load());
+        window_->NextCmd_Click();
+        ASSERT_EQ(window_->WizardStage(), 2);
+        harness_->WakeDevice();
         firstRow_ = window_->TaskLst()->topLevelItemCount();
     }
     // The rows the update added.
     Rows UpdateRows() const
     {
         Rows rows;
-        const auto* list = window_->TaskLst();
-        for (int i = firstRow_; i < list->topLevelItemCount(); ++i) {
-            const auto* item = list->topLevelItem(i);
-            rows.push_back(std::to_string(item->data(0, Qt::UserRole).toInt()) + "|" +
-                           item->text(2).toStdString() + "|" + item->text(3).toStdString());
+        for (int i = firstRow_; i < window_->TaskLst()->topLevelItemCount(); ++i) {
+            const auto* item = window_->TaskLst()->topLevelItem(i);
+            rows.push_back(std::to_string(item->data(0, Qt::UserRole).toInt()) + "|" + item->text(2).toStdString() +
+                           "|" + item->text(3).toStdString());
         }
         return rows;
     }
-    std::string Row(int icon, int text, const std::string& status = "") const
+    std::string Row(int icon, int text, int status = 0) const
     {
-        return std::to_string(icon) + "|" + Text(text) + "|" + status;
+        return std::to_string(icon) + "|" + Text(text) + "|" + (status ? Text(status) : "");
     }
-    // The frames the program wrote, a token each, repeats counted: a block
-    // write is "W5"/"W7", a record "B2+R", a clock setting "97+C".
+    // The command frames the program wrote (data frames left out), repeats counted.
     std::string FrameSummary() const
     {
-        std::vector<std::string> tokens;
-        const auto& writes = harness_->Writes();
-        for (std::size_t i = 0; i < writes.size(); ++i) {
-            const auto& bytes = writes[i].bytes;
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "%02X", bytes[0]);
-            std::string token = hex;
-            const std::size_t next = i + 1 < writes.size() ? writes[i + 1].bytes.size() : 0;
-            if ((bytes[0] == 0xB5 || bytes[0] == 0xB7) && bytes.size() == 4 && next == 130) token = bytes[0] == 0xB5 ? "W5" : "W7";
-            if (bytes[0] == 0xB2 && next == 18) token = "B2+R";
-            if (bytes[0] == 0x97 && next == 10) token = "97+C";
-            if (token != hex) ++i;
-            tokens.push_back(token);
-        }
+        std::vector<std::pair<int, int>> runs;  // command, count
+        for (const auto& write : harness_->Writes())
+            if (write.bytes.size() > 4) continue;
+            else if (!runs.empty() && runs.back().first == write.bytes[0]) ++runs.back().second;
+            else runs.push_back({write.bytes[0], 1});
         std::string summary;
-        for (std::size_t i = 0; i < tokens.size();) {
-            std::size_t n = 1;
-            while (i + n < tokens.size() && tokens[i + n] == tokens[i]) ++n;
-            summary += (summary.empty() ? "" : " ") + tokens[i] + (n > 1 ? "*" + std::to_string(n) : "");
-            i += n;
+        for (const auto& [command, count] : runs) {
+            char token[16];
+            std::snprintf(token, sizeof token, count > 1 ? " %02X*%d" : " %02X", command, count);
+            summary += token;
         }
-        return summary;
+        return summary.substr(1);
     }
     bool ProfileOnDevice() const { return harness_->Dev().Memory() == original_; }
     fs::path Backup() const { return folder_ / "513.004711.bin"; }
@@ -91,193 +74,163 @@ protected:
     bool ProfileInFile() const
     {
         const auto file = pelora::ReadBackupFile(Backup(), 512);
-        if (!file.Valid()) return false;
-        for (int i = 1; i <= file.Area.BlockCount; ++i)
-            for (int k = 0; k < 128; ++k)
-                if (file.Content->ProfileBlocks.Block(i)[k + 1] != original_[(16 + 8 * (i - 1)) * 16 + k]) return false;
-        return std::equal(original_.begin() + 64, original_.begin() + 80, file.Content->ProfileHeader.begin());
-    }
-    // Runs the update; the idle hook may act in the middle of it.
-    void RunUpdate(std::function<bool()> closeWhen = {})
-    {
-        if (closeWhen)
-            harness_->SetIdleHook([this, closeWhen] {
-                if (!closed_ && closeWhen()) {
-                    closed_ = true;
-                    window_->CloseCmd_Click();
-                }
-            });
-        window_->NextCmd_Click();
+        bool same = file.Valid() && std::equal(original_.begin() + 64, original_.begin() + 80,
+                                               file.Content->ProfileHeader.begin());
+        for (int i = 1, at = 16 * 16; same && i <= file.Area.BlockCount; ++i, at += 128)
+            same = std::equal(original_.begin() + at, original_.begin() + at + 128,
+                              file.Content->ProfileBlocks.Block(i).begin() + 1);
+        return same;
     }
 
     std::vector<std::uint8_t> original_;
     int firstRow_ = 0;
-    bool closed_ = false;
 };
 
 }  // namespace
 
-// Each layout updates the device end to end: the rows the diver reads, the
-// frames in their order, the new code in place and the profile back.
+// Each layout end to end: the rows, the frames in their order, the new code in
+// place, the profile back, the priority restored, Next and Back off meanwhile.
 TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
 {
-    const std::string device = "1|Pelora 1D, " + Text(781) + ": 1B|";
-    const std::string backup = "0|Backup dive computer profile|" + Text(777);
-    struct Case { Layout layout; Rows upload; std::string frames; };
-    const Case cases[] = {
-        {Layout::Code1Only, {Row(0, 787, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*82 W5*10 B6 84 W5*40 B2+R B4 97+C*2 A8"},
-        {Layout::Code2Only, {Row(0, 787, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*82 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
-        {Layout::BothCodes,
-         {Row(0, 788, Text(777)), Row(0, 803, Text(777)), Row(0, 789, Text(777)), Row(0, 803, Text(777))},
-         "84 A8 84 B4*82 W5*10 B6 84 W7*10 B8 B9 84 BA W5*40 B2+R B4 97+C*2 A8"},
+    const Rows one{Row(0, 787, 777), Row(0, 803, 777)};
+    const std::tuple<Layout, Rows, std::string> cases[] = {
+        {Layout::Code1Only, one, "B5*10 B6 84"},
+        {Layout::Code2Only, one, "B7*10 B8 B9 84 BA"},
+        {Layout::BothCodes, {Row(0, 788, 777), Row(0, 803, 777), Row(0, 789, 777), Row(0, 803, 777)},
+         "B5*10 B6 84 B7*10 B8 B9 84 BA"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.layout));
+    for (const auto& [layout, upload, frames] : cases) {
+        SCOPED_TRACE(static_cast<int>(layout));
         // A record that cannot be written (here a folder in its place) stops nothing.
-        const bool recordBlocked = c.layout == Layout::BothCodes;
+        const bool recordBlocked = layout == Layout::BothCodes;
         fs::remove_all(folder_ / "FirmwareUpdate.log");
         if (recordBlocked) fs::create_directory(folder_ / "FirmwareUpdate.log");
-        Prepare(c.layout);
+        Prepare(layout);
         std::vector<int> bar;
-        harness_->SetIdleHook([&] { bar.push_back(window_->UpdateBar()->value()); });
-        RunUpdate();
-        Rows expected{Row(0, 782, Text(777)), device, backup};
-        expected.insert(expected.end(), c.upload.begin(), c.upload.end());
-        expected.insert(expected.end(), {Row(0, 792, Text(777)), Row(1, 794), Row(0, 796, Text(777)), Row(1, 786)});
+        std::set<std::string> seen;
+        harness_->SetIdleHook([&] {
+            // From its start the update owes the profile a restore and wants no Deep Sleep.
+            EXPECT_TRUE(!bar.empty() || (window_->Saved().ProfileRestorePending && !window_->Link().DeepSleepRequest));
+            bar.push_back(window_->UpdateBar()->value());
+            seen.insert(Controls());
+        });
+        window_->NextCmd_Click();
+        Rows expected{Row(0, 782, 777), "1|Pelora 1D, " + Text(781) + ": 1B|",
+                      "0|Backup dive computer profile|" + Text(777)};
+        expected.insert(expected.end(), upload.begin(), upload.end());
+        expected.insert(expected.end(), {Row(0, 792, 777), Row(1, 794), Row(0, 796, 777), Row(1, 786)});
         EXPECT_EQ(UpdateRows(), expected);
-        EXPECT_EQ(FrameSummary(), c.frames);
-        EXPECT_TRUE(ProfileOnDevice());
+        EXPECT_EQ(FrameSummary(), "84 A8 84 B4*82 " + frames + " B5*40 B2 B4 97*2 A8");
+        EXPECT_TRUE(ProfileOnDevice() && window_->ProfileSafe() && !fs::exists(Backup()));
         EXPECT_EQ(harness_->Dev().CodeVersion(), "1C");
-        EXPECT_TRUE(window_->ProfileSafe());
-        EXPECT_FALSE(fs::exists(Backup()));
-        EXPECT_EQ(priority_.classes.front(), pelora::HIGH_PRIORITY_CLASS);
-        EXPECT_EQ(priority_.classes.back(), pelora::NORMAL_PRIORITY_CLASS);
+        EXPECT_EQ((std::pair{priority_.classes.front(), priority_.classes.back()}),
+                  (std::pair{pelora::HIGH_PRIORITY_CLASS, pelora::NORMAL_PRIORITY_CLASS}));
+        EXPECT_EQ(seen, std::set<std::string>{"log bar"});
         // The bar only moves forward, and ends full.
-        EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
-        EXPECT_LT(bar.front(), 50);
+        EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()) && bar.front() < 50) << bar.front();
         EXPECT_EQ(window_->UpdateBar()->value(), 1000);
         // The record holds every row with its date, percentages by tens.
         EXPECT_EQ(window_->Record().Path().empty(), recordBlocked);
-        if (!recordBlocked) {
-            std::ifstream in(folder_ / "FirmwareUpdate.log");
-            const std::string record((std::istreambuf_iterator<char>(in)), {});
-            EXPECT_NE(record.find("2026-03-05 14:07:09  result " + Text(786) + "\n"), std::string::npos) << record;
-            EXPECT_NE(record.find("-> 50%\n"), std::string::npos);
-            EXPECT_EQ(record.find("-> 8%\n"), std::string::npos);  // 3 of 40 blocks
-        }
+        if (recordBlocked) continue;
+        std::ifstream in(folder_ / "FirmwareUpdate.log");
+        const std::string record((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_NE(record.find("2026-03-05 14:07:09  result " + Text(786) + "\n"), std::string::npos) << record;
+        EXPECT_NE(record.find("-> 50%\n"), std::string::npos);
+        EXPECT_EQ(record.find("-> 8%\n"), std::string::npos);  // 3 of 40 blocks
     }
 }
 
-// Every way an update can stop short: the rows it ends with, whether code
-// went in, and that the profile is on the device or safe in its file.
+// Every way an update can stop short: the rows it ends with, whether code went
+// in, the profile on the device or safe in its file, and Back offered.
 TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
 {
     struct Case {
         const char* name;
-        Layout layout;
         std::function<void(sim::DeviceConfig&)> device;
         std::function<void()> arrange;
-        std::function<Rows()> tail;
-        bool committed;
-        bool profileOnDevice;
+        Rows tail;
+        bool committed = false, profileOnDevice = true;
+        Layout layout = Layout::Code1Only;
     };
-    const auto none = [](sim::DeviceConfig&) {};
+    const auto failed = [this](Rows rows) {
+        rows.insert(rows.end(), {Row(2, 814), Row(1, 815)});
+        return rows;
+    };
     const Case cases[] = {
-        {"already up to date", Layout::Code1Only, [](auto& d) { d.codeVersion = "1C"; }, [] {},
-         [this] { return Rows{Row(0, 782, Text(777)), Row(1, 785)}; }, false, true},
-        {"too old for the image", Layout::Code1Only, [](auto& d) { d.codeVersion = "19"; }, [] {},
-         [this] { return Rows{"2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|"}; },
-         false, true},
-        {"another model", Layout::Code1Only, none, [this] { harness_->Dev().SetModelKey("NAVIX"); },
-         [this] { return Rows{"2|" + Text(783) + " Pelora 1D!|"}; }, false, true},
-        {"Code2Only, device revision higher", Layout::Code2Only, none, [this] { window_->Update().DeviceCodeRevision = 9; },
-         [this] { return Rows{Row(1, 785)}; }, false, true},
-        {"silent at the identification", Layout::Code1Only, none, [this] { harness_->Faults().UnplugAt(harness_->Now()); },
-         [this] { return Rows{Row(0, 782, Text(280)), Row(2, 150)}; }, false, true},
-        {"block 5 of 10 refused", Layout::Code1Only, none,
-         [this] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 4); },
-         [this] { return Rows{Row(0, 787, Text(280)), Row(2, 790), Row(2, 814), Row(1, 815)}; }, false, true},
-        {"closing command refused", Layout::BothCodes, none, [this] { harness_->Faults().Reject(0xB6, 1000); },
-         [this] { return Rows{Row(0, 788, Text(280)), Row(2, 790), Row(2, 814), Row(1, 815)}; }, false, true},
-        {"power lost in the upload", Layout::Code1Only, none, [this] { harness_->Faults().PowerLossAfterCodeBlock(5); },
-         [this] { return Rows{Row(0, 787, Text(280)), Row(2, 790), Row(2, 814), Row(1, 815)}; }, false, true},
-        {"no return after the restart", Layout::Code1Only, none, [this] { harness_->Faults().NoReturnFromRestart(); },
-         [this] { return Rows{Row(0, 792, Text(280)), Row(2, 150), Row(2, 814), Row(1, 815)}; }, true, false},
-        {"another model after the restart", Layout::Code1Only, none,
-         [this] { harness_->At(harness_->Now() + 10, [this] { harness_->Dev().SetModelKey("NAVIX"); }); },
-         [this] { return Rows{Row(0, 792, Text(777)), Row(2, 793), Row(2, 814), Row(1, 815)}; }, true, false},
-        {"new code not confirmed", Layout::Code1Only, [](auto& d) { d.idText = "PELORA 1D-V1B H2"; }, [] {},
-         [this] { return Rows{Row(0, 792, Text(777)), Row(0, 796, Text(777)), Row(2, 814), Row(1, 815)}; }, true, true},
-        {"backup failed: no code", Layout::Code1Only, none, [this] { harness_->Faults().Reject(0xB4, 1000, 10); },
-         [this] { return Rows{"0|Backup dive computer profile|" + Text(280), Row(2, 797), Row(2, 814), Row(1, 815)}; },
-         false, true},
-        {"empty profile, upload refused", Layout::Code1Only, [](auto& d) { d.profileBlocks = 0; },
-         [this] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000); },
-         [this] { return Rows{Row(0, 787, Text(280)), Row(2, 790), Row(2, 814), Row(1, 815)}; }, false, true},
+        {"already up to date", [](auto& d) { d.codeVersion = "1C"; }, {}, {Row(0, 782, 777), Row(1, 785)}},
+        {"too old for the image", [](auto& d) { d.codeVersion = "19"; }, {},
+         {"2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|"}},
+        {"another model", {}, [&] { harness_->Dev().SetModelKey("NAVIX"); }, {"2|" + Text(783) + " Pelora 1D!|"}},
+        {"Code2Only, device revision higher", {}, [&] { window_->Update().DeviceCodeRevision = 9; }, {Row(1, 785)},
+         false, true, Layout::Code2Only},
+        {"silent at the identification", {}, [&] { harness_->Faults().UnplugAt(harness_->Now()); },
+         {Row(0, 782, 280), Row(2, 150)}},
+        {"block 5 of 10 refused", {}, [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 4); },
+         failed({Row(0, 787, 280), Row(2, 790)})},
+        {"closing command refused", {}, [&] { harness_->Faults().Reject(0xB6, 1000); },
+         failed({Row(0, 788, 280), Row(2, 790)}), false, true, Layout::BothCodes},
+        {"power lost in the upload", {}, [&] { harness_->Faults().PowerLossAfterCodeBlock(5); },
+         failed({Row(0, 787, 280), Row(2, 790)})},
+        {"no return after the restart", {}, [&] { harness_->Faults().NoReturnFromRestart(); },
+         failed({Row(0, 792, 280), Row(2, 150)}), true, false},
+        {"another model after the restart", {},
+         [&] { harness_->At(harness_->Now() + 10, [&] { harness_->Dev().SetModelKey("NAVIX"); }); },
+         failed({Row(0, 792, 777), Row(2, 793)}), true, false},
+        {"new code not confirmed", [](auto& d) { d.idText = "PELORA 1D-V1B H2"; }, {},
+         failed({Row(0, 792, 777), Row(0, 796, 777)}), true},
+        {"backup failed: no code", {}, [&] { harness_->Faults().Reject(0xB4, 1000, 10); },
+         failed({"0|Backup dive computer profile|" + Text(280), Row(2, 797)})},
+        {"empty profile, upload refused", [](auto& d) { d.profileBlocks = 0; },
+         [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000); }, failed({Row(0, 787, 280), Row(2, 790)})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::DeviceConfig config;
-        c.device(config);
-        Prepare(c.layout, config);
-        c.arrange();
-        RunUpdate();
-
+        Prepare(c.layout, c.device);
+        if (c.arrange) c.arrange();
+        window_->NextCmd_Click();
         const Rows rows = UpdateRows();
-        const Rows tail = c.tail();
-        ASSERT_GE(rows.size(), tail.size());
-        EXPECT_EQ(Rows(rows.end() - static_cast<std::ptrdiff_t>(tail.size()), rows.end()), tail);
+        ASSERT_GE(rows.size(), c.tail.size());
+        EXPECT_EQ(Rows(rows.end() - static_cast<std::ptrdiff_t>(c.tail.size()), rows.end()), c.tail);
         EXPECT_EQ(!harness_->Dev().CommittedCode(1).empty() || !harness_->Dev().CommittedCode(2).empty(), c.committed);
         EXPECT_EQ(ProfileOnDevice(), c.profileOnDevice);
         // Wherever it is not, it is safe in its file, and Close will offer it.
-        if (!c.profileOnDevice) {
-            EXPECT_TRUE(ProfileInFile());
-            EXPECT_FALSE(window_->ProfileSafe());
-        }
+        EXPECT_TRUE(c.profileOnDevice || (ProfileInFile() && !window_->ProfileSafe()));
         EXPECT_TRUE(window_->BackCmd()->isEnabled());
     }
 }
 
-// Close in the middle of any phase ends the program; the profile is on the
+// Close in the middle of any phase ends the program with the profile on the
 // device or in its file, and the next run's update writes it back.
 TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
 {
-    // Block headers to code (0x2000 up) or to the profile area.
-    const auto blockWrites = [this](bool code) {
-        int n = 0;
-        for (const auto& w : harness_->Writes())
-            n += w.bytes.size() == 4 && w.bytes[0] == 0xB5 && (w.bytes[1] >= 0x20) == code;
-        return n;
-    };
     const auto lastRowIs = [this](int text) {
-        const auto rows = UpdateRows();
+        const Rows rows = UpdateRows();
         return !rows.empty() && rows.back().find("|" + Text(text) + "|") != std::string::npos;
     };
+    // Ten code blocks go before the profile's.
     const std::pair<const char*, std::function<bool()>> phases[] = {
-        {"backup", [this] { return FramesWithCommand(0xB4) > 10; }},
-        {"upload", [&] { return blockWrites(true) > 3; }},
+        {"backup", [&] { return FramesWithCommand(0xB4) > 10; }},
+        {"upload", [&] { return FramesWithCommand(0xB5) > 3; }},
         {"restart wait", [&] { return lastRowIs(803); }},
-        {"restore", [&] { return lastRowIs(796) && blockWrites(false) > 5; }},
+        {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }},
     };
     for (const auto& [phase, when] : phases) {
         SCOPED_TRACE(phase);
         Prepare(Layout::Code1Only);
-        closed_ = false;
-        EXPECT_THROW(RunUpdate(when), ProgramEnded);
-        EXPECT_TRUE(closed_);
+        bool closed = false;
+        harness_->SetIdleHook([&] {
+            if (!closed && (closed = when())) window_->CloseCmd_Click();
+        });
+        EXPECT_THROW(window_->NextCmd_Click(), ProgramEnded);
         EXPECT_TRUE(ProfileOnDevice() || ProfileInFile());
 
-        // The next run meets the same device as Close left it.
+        // The next run meets the device as Close left it.
         const auto memory = harness_->Dev().Memory();
         const std::string version = harness_->Dev().CodeVersion();
-        window_.reset();
-        MakeWindow();
-        harness_->Dev().Memory() = memory;
-        harness_->Dev().SetCodeVersion(version, 1);
-        ReachStage2();
-        firstRow_ = window_->TaskLst()->topLevelItemCount();
+        Prepare(Layout::Code1Only, {}, [&] {
+            harness_->Dev().Memory() = memory;
+            harness_->Dev().SetCodeVersion(version, 1);
+        });
         window_->NextCmd_Click();
         EXPECT_EQ(UpdateRows().back(), Row(1, 786));
         EXPECT_TRUE(ProfileOnDevice());

@@ -26,12 +26,10 @@ using Icon = pelora::Dialogs::Icon;
 using Buttons = pelora::Dialogs::Buttons;
 using Answer = pelora::Dialogs::Answer;
 
-// Thrown by the test's endProgram: the program ends here.
-struct ProgramEnded {};
+struct ProgramEnded {};  // thrown by the test's endProgram: the program ends here
 
 // Finds the cable once it has been missing as often as a test says.
-class ScriptedPortFinder : public pelora::PortFinder {
-public:
+struct ScriptedPortFinder : pelora::PortFinder {
     int missing = 0, calls = 0;
     std::optional<std::string> FindInterfacePort() override
     {
@@ -40,12 +38,13 @@ public:
     }
 };
 
-class RecordingLauncher : public pelora::Launcher {
-public:
+struct RecordingLauncher : pelora::Launcher {
     std::vector<std::string> started;
+    bool throws = false;
     bool StartDetached(const std::string& program, const std::string&) override
     {
         started.push_back(program);
+        if (throws) throw std::runtime_error("cannot start " + program);
         return true;
     }
 };
@@ -64,9 +63,7 @@ protected:
     // The folder as installed, and the built-in configuration.
     void FreshFolder()
     {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("wizardtest-" + std::to_string(::getpid()) + "-" + test->test_suite_name() + "-" + test->name());
+        folder_ = std::filesystem::temp_directory_path() / ("wizardtest-" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         for (const char* file : {"FirmwareUpdate.lng", "PELORA.1D.FWR"})
@@ -83,27 +80,15 @@ protected:
             folder_.string(), configuration_, [this](int code) { endings_.push_back(code); throw ProgramEnded{}; },
             localTime_, {}});
     }
-    // Runs start-up; false when the program ended there.
     bool Load() { return window_->Form_Load(); }
-    // Loads and passes the stage-1 checks, leaving the window at stage 2 and the device awake.
-    void ReachStage2()
-    {
-        ASSERT_TRUE(window_->Form_Load());
-        window_->NextCmd_Click();
-        ASSERT_EQ(window_->WizardStage(), 2);
-        harness_->WakeDevice();
-    }
-    // A text in this language column (1 is the first). Opening the database
-    // derives its key, which is slow: one per column will do.
+    // A text in this language column (1 is the first); a database per column,
+    // as opening one derives its key, which is slow.
     std::string Text(int id, int column = 1) const
     {
-        auto& texts = texts_[column];
-        if (!texts) {
-            texts = std::make_unique<pelora::LanguageDb>();
-            texts->OpenLanguageDb((folder_ / "FirmwareUpdate.lng").string(),
-                                  pelora::LoadString(pelora::LanguageDbPassword), column);
-        }
-        return texts->GetText(id);
+        if (!texts_[column].IsOpen())
+            texts_[column].OpenLanguageDb((folder_ / "FirmwareUpdate.lng").string(),
+                                          pelora::LoadString(pelora::LanguageDbPassword), column);
+        return texts_[column].GetText(id);
     }
     Box NoCable(Answer answer) const
     {
@@ -116,22 +101,21 @@ protected:
         for (const auto& write : harness_->Writes()) count += !write.bytes.empty() && write.bytes[0] == command;
         return count;
     }
-    // What the diver sees at a glance: the instruction page, the
-    // illustration, the log, the progress bar, Print, and which of Back and
-    // Next work.
+    // What the diver sees at a glance: the page, the illustration, the log,
+    // the progress bar, Print, and which of Back and Next work.
     std::string Controls() const
     {
         const auto& w = *window_;
+        const std::string text = w.Lbl1()->text().toStdString();
+        const auto page = text == pelora::StepInstructionsText(1) ? "page1"
+                          : text == pelora::StepInstructionsText(2) ? "page2" : "page?";
+        std::string shown;
         const auto shows = [&w](const QWidget* part) { return part->isVisibleTo(&w); };
-        std::string page = "page?", shown;
-        for (int stage : {1, 2})
-            if (w.Lbl1()->text().toStdString() == pelora::StepInstructionsText(stage))
-                page = "page" + std::to_string(stage);
         for (const auto& [on, name] : {std::pair{shows(w.Lbl1()), page}, {shows(w.Image2()), "picture"},
                                        {shows(w.TaskLst()), "log"}, {shows(w.UpdateBar()), "bar"},
                                        {shows(w.PrintCmd()), "print"}, {w.BackCmd()->isEnabled(), "back"},
                                        {w.NextCmd()->isEnabled(), "next"}})
-            if (on) shown += (shown.empty() ? "" : " ") + name;
+            if (on) shown += (shown.empty() ? "" : " ") + std::string(name);
         return shown;
     }
 
@@ -145,7 +129,7 @@ protected:
     std::vector<int> endings_;
     testsupport::FixedLocalTime localTime_;
     std::unique_ptr<pelora::MFUMain> window_;
-    mutable std::map<int, std::unique_ptr<pelora::LanguageDb>> texts_;
+    mutable std::map<int, pelora::LanguageDb> texts_;
 };
 
 }  // namespace wizardtest

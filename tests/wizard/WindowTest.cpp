@@ -1,0 +1,293 @@
+// The window and its parts: the task log, the instruction pages, start-up,
+// the stages, every way out, and the platform services the window leans on.
+#include "WizardFixture.h"
+
+#include "link/SystemPortFinder.h"
+#include "wizard/MessageBoxDialogs.h"
+#include "wizard/TitleBar.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+
+#define SQLITE_HAS_CODEC 1
+#include <sqlcipher/sqlite3.h>
+
+using namespace wizardtest;
+
+// A row: the time as hh:mm:ss, the event also as tool tip, the icon where the
+// list has that picture; the status rewrites only the newest row, if any.
+TEST(TaskLog, RowsAndTheNewestStatus)
+{
+    pelora::TaskList list;
+    list.SetNewestStatus("nothing to rewrite");
+    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 3), "Reading", "..."), 0);
+    list.AddRow(pelora::TaskList::RowText(QTime(23, 59, 59), "Odd", "..."), 7);
+    list.SetNewestStatus("Done");
+    QStringList rows;
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = list.topLevelItem(i);
+        rows << QStringList{row->text(0), row->text(1), row->text(2), row->text(3), row->toolTip(2),
+                            row->icon(0).isNull() ? "-" : "icon", row->data(0, Qt::UserRole).toString()}
+                    .join('|');
+    }
+    EXPECT_EQ(rows, (QStringList{"|09:05:03|Reading|...|Reading|icon|0", "|23:59:59|Odd|Done|Odd|-|7"}));
+}
+
+// Items number on across both pages; page 2 leaves ten lines free for the
+// illustration, which only it shows. A line's shape: its item number, '_'
+// when empty, '>' for the way on, '-' for other text.
+TEST(StepInstructions, PagesNumberOnAndOnlyPageTwoShowsTheIllustration)
+{
+    for (const auto& [stage, shape] : {std::pair{1, "1_2_3_4--_>"}, std::pair{2, "__________5_6--_>"}}) {
+        std::string shapes;
+        for (const QString& l : QString::fromStdString(pelora::StepInstructionsText(stage)).split("\r\n"))
+            shapes += l.isEmpty() ? '_' : l[0].isDigit() ? l[0].toLatin1() : l.startsWith(">>>") ? '>' : '-';
+        EXPECT_EQ(shapes, shape) << stage;
+        EXPECT_EQ(pelora::StepShowsIllustration(stage), stage == 2);
+    }
+}
+
+// The window's own boxes stay on top like the window; a Yes/No box defaults
+// to Yes, and Escape answers No.
+TEST(MessageBoxes, OnTopYesByDefaultEscapeAnswersNo)
+{
+    std::string seen;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        seen = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? "on top, " : "below, ";
+        seen += box->defaultButton() == box->button(QMessageBox::Yes) ? "Yes" : "not Yes";
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(pelora::MessageBoxDialogs(nullptr).Show(Icon::Question, Buttons::YesNo, "Update", "Go?"), Answer::No);
+    EXPECT_EQ(seen, "on top, Yes");
+}
+
+// "COM" and a number from 1 to 255, nothing after it but a terminator.
+TEST(PortDiscovery, PortNumberFollowsTheThreeLetterPrefix)
+{
+    const std::pair<std::string, int> names[] = {
+        {std::string("COM3\0", 5), 3}, {"COM12", 12}, {"COM255", 255}, {"COM0", 0},   {"COM256", 0},
+        {"COM", 0},                    {"COMx", 0},   {"COM3x", 0},    {std::string("\0COM3", 5), 0}};
+    for (const auto& [name, number] : names)
+        EXPECT_EQ(pelora::SystemPortFinder::InterfacePortNumber(name), number) << name;
+}
+
+// Only a privileged process may raise its own priority; others keep theirs.
+TEST(ProcessPriority, HighPriorityIsTakenWhereAllowedAndNormalRestored)
+{
+    pelora::SystemProcessPriority priority;
+    EXPECT_EQ(priority.SetProcessPriority(0, 0, pelora::HIGH_PRIORITY_CLASS),
+              geteuid() == 0 ? pelora::HIGH_PRIORITY_CLASS : pelora::NORMAL_PRIORITY_CLASS);
+    EXPECT_EQ(priority.SetProcessPriority(0, 0, pelora::NORMAL_PRIORITY_CLASS), pelora::NORMAL_PRIORITY_CLASS);
+}
+
+// Start-up goes on after a box it can live with, or ends before the window
+// shows (1 only for unusable texts). Every other way out runs the whole closing
+// sequence once and ends with 0: a pending recovery first, while link and texts
+// still work, then the rest, whatever failed before.
+TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
+{
+    const std::string lng = (folder_ / "FirmwareUpdate.lng").string();
+    const auto dropLanguageList = [&] {
+        sqlite3* db = nullptr;
+        const std::string password = pelora::LoadString(pelora::LanguageDbPassword);
+        ASSERT_EQ(sqlite3_open(lng.c_str(), &db), SQLITE_OK);
+        sqlite3_key(db, password.data(), static_cast<int>(password.size()));
+        ASSERT_EQ(sqlite3_exec(db, "DROP TABLE LANGUAGES", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    const auto configure = [&](const std::string& check, const std::string& runOnClose) {
+        configuration_ = "PELORA.1D.FWR|" + check + "|" + runOnClose + "|5000";
+        MakeWindow();
+    };
+    const auto english = [](Buttons buttons, Answer answer) {
+        return Box{Icon::Stop, buttons, "Pelora 1D Firmware Update", "", answer};
+    };
+    double closedAt = -1;
+    struct Case {
+        const char* name;
+        std::function<void()> arrange, act;  // before start-up; on the window shown
+        std::vector<Box> boxes;
+        std::string outcome, says = "";  // says: how the last box begins
+    };
+    const Case cases[] = {
+        {"another build's configuration", [&] { configure("someone-elses-check", ""); }, {}, {}, "ended 0, 0 searches"},
+        {"language file damaged", [&] { std::ofstream(lng) << "damaged"; }, {}, {english(Buttons::Ok, Answer::Ok)},
+         "ended 1, 0 searches", "The language file " + lng + " cannot be used: the file is damaged"},
+        {"language list missing", dropLanguageList, {},
+         {{Icon::Stop, Buttons::Ok, Text(280), Text(280) + " 0001", Answer::Ok}}, "shown on /dev/ttyUSB0, 1 searches"},
+        {"no cable twice, then found", [&] { portFinder_.missing = 2; }, {}, {NoCable(Answer::Ok), NoCable(Answer::Ok)},
+         "shown on /dev/ttyUSB0, 3 searches"},
+        {"no cable, Cancel", [&] { portFinder_.missing = 1; }, {}, {NoCable(Answer::Cancel)}, "ended 0, 1 searches"},
+        {"port refused, retried", [&] { harness_->SetPortOpenFailure("Permission denied"); }, {},
+         {english(Buttons::OkCancel, Answer::Ok)}, "shown on /dev/ttyUSB0, 2 searches",
+         "The interface cable was found on /dev/ttyUSB0, but the port could not be opened: Permission denied."},
+        {"port refused, Cancel", [&] { harness_->SetPortOpenFailure("busy"); }, {},
+         {english(Buttons::OkCancel, Answer::Cancel)}, "ended 0, 1 searches"},
+        {"image missing", [&] { std::filesystem::remove(folder_ / "PELORA.1D.FWR"); }, {}, {}, "closed 0, 0 searches"},
+        {"Close during a wait", {}, [&] {
+             harness_->Faults().UnplugAt(0.0);
+             harness_->At(5.0, [&] { closedAt = harness_->Now(), window_->CloseCmd_Click(); });
+             window_->NextCmd_Click();
+         }, {}, "closed 0, 1 searches"},
+        {"the window system's close", {}, [&] { window_->close(); }, {}, "closed 0, 1 searches"},
+        {"a restore outstanding, the device silent; Next and Close again meanwhile",
+         [&] { configure(pelora::ConfigurationCheckValue(), "Tool.exe"); }, [&] {
+             window_->Saved().ProfileSafe = false;
+             harness_->Faults().UnplugAt(harness_->Now());
+             harness_->At(harness_->Now() + 0.5, [&] {
+                 const std::size_t sent = harness_->Writes().size();
+                 window_->NextCmd_Click();
+                 window_->CloseCmd_Click();
+                 EXPECT_EQ(harness_->Writes().size(), sent);
+             });
+             launcher_.throws = true;  // nor does a failing follow-on program stop the closing
+             window_->CloseCmd_Click();
+         }, {{Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::Yes},
+             {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Ok},
+             {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Cancel}},
+         "closed 0, 1 searches, started Tool.exe"},
+        {"Cancel in the no-cable box after a pulled cable", {}, [&] {
+             harness_->Port().Close();
+             portFinder_.missing = 1;
+             window_->NextCmd_Click();
+         }, {NoCable(Answer::Cancel)}, "closed 0, 2 searches"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreshFolder();
+        portFinder_ = {};
+        launcher_ = {};
+        endings_.clear();
+        MakeWindow();
+        if (c.arrange) c.arrange();
+        for (const Box& box : c.boxes) dialogs_.Expect(box);
+        std::string outcome;
+        try {
+            if (!Load())
+                outcome = "ended " + std::to_string(window_->ExitCode());
+            else if (!c.act)
+                outcome = "shown on " + (harness_->PortIsOpen() ? harness_->PortName() : "nothing");
+            else
+                window_->show(), c.act();
+        } catch (const ProgramEnded&) {
+            outcome = "closed " + std::to_string(endings_.size() == 1 ? endings_[0] : -1);
+        }
+        outcome += ", " + std::to_string(portFinder_.calls) + " searches";
+        for (const std::string& program : launcher_.started)
+            outcome += ", started " + std::filesystem::path(program).lexically_relative(folder_).string();
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_TRUE(LastBox().starts_with(c.says)) << LastBox();
+        if (!outcome.starts_with("closed")) continue;
+        const auto& link = window_->Link().State();
+        EXPECT_TRUE(link.LinkAbort && link.LinkCancel);
+        EXPECT_EQ(link.RxBuf.size() + link.RxBlockBuf.size(), 2u);
+        EXPECT_FALSE(window_->Texts().IsOpen());
+        EXPECT_FALSE(window_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        if (closedAt < 0) continue;
+        // The one-second pause ran with the window still shown, and nothing was sent after Close.
+        EXPECT_GE(harness_->Now() - closedAt, 1.0);
+        EXPECT_TRUE(window_->isVisible());
+        for (const auto& write : harness_->Writes()) EXPECT_LE(write.time, closedAt);
+        closedAt = -1;
+    }
+}
+
+// Page 1 in the configured language's column, Next the default, focused and
+// tabbing on to Close. A failed check keeps page 1 for another try, which finds
+// a pulled cable again; a click while the checks wait starts nothing. Back on
+// page 2 returns to page 1; Back after a failed update clears log and failure.
+TEST_F(WizardTest, TheStagesWalkForthAndBack)
+{
+    ASSERT_NE(Text(800, 1), Text(800, 3));  // else a wrong column would pass unseen
+    configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "||7000";
+    MakeWindow();
+    const QString before = pelora::TaskList::FormatTime(QTime::currentTime());
+    ASSERT_TRUE(Load());
+    const QString after = pelora::TaskList::FormatTime(QTime::currentTime());
+    auto& w = *window_;
+    const auto text = [&](int id) { return QString::fromStdString(Text(id, 3)); };
+    const QTreeWidgetItem* header = w.TaskLst()->headerItem();
+    EXPECT_EQ((QStringList{w.windowTitle(), w.XPForm()->Caption(), w.XPForm()->accessibleName(), w.XPFrame()->title(),
+                           w.BackCmd()->text(), w.NextCmd()->text(), w.CloseCmd()->accessibleName(), header->text(1),
+                           header->text(2), header->text(3)}),
+              (QStringList{"Pelora 1D Firmware Update", "Pelora 1D  " + text(820), "Pelora 1D  " + text(820),
+                           text(352).toUpper(), text(799), text(800), text(141), text(664), text(801), text(683)}));
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(Controls(), "page1 next");
+    EXPECT_TRUE(w.NextCmd()->isDefault());
+    EXPECT_EQ(w.focusWidget(), w.NextCmd());
+    EXPECT_EQ(w.BackCmd()->nextInFocusChain(), w.NextCmd());
+    EXPECT_EQ(w.NextCmd()->nextInFocusChain(), w.CloseCmd());
+    ASSERT_GT(w.TaskLst()->topLevelItemCount(), 0);
+    const QString logged = w.TaskLst()->topLevelItem(0)->text(1);
+    EXPECT_TRUE(before <= logged && logged <= after) << logged.toStdString();
+    EXPECT_EQ(harness_->BaudRate(), 38400);
+    EXPECT_TRUE(harness_->Writes().empty());
+
+    w.show();
+    w.activateWindow();  // disabling the focused Next moves the focus away
+    const Box stop{Icon::Stop, Buttons::Ok, "Firmware Update", "", Answer::Ok};
+    const std::tuple<const char*, std::function<void()>, std::vector<Box>, std::string> failures[] = {
+        {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); }, {}, ""},
+        {"another model", [&] { harness_->Dev().SetModelKey("KALO"); },
+         {{Icon::Exclamation, Buttons::Ok, "Firmware Update", Text(783, 3) + " Pelora 1D!", Answer::Ok}}, ""},
+        {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, {stop}, "Could not set DC into Deep"},
+        {"cable pulled", [&] {
+             harness_->Faults().UnplugAt(harness_->Now(), 3.0);
+             harness_->At(harness_->Now() + 1.0, [&] { harness_->Port().Close(); });  // the system drops it
+         }, {stop}, "The connection to the interface cable was lost."},
+    };
+    for (const auto& [name, arrange, boxes, says] : failures) {
+        SCOPED_TRACE(name);
+        arrange();
+        for (const Box& box : boxes) dialogs_.Expect(box);
+        w.NextCmd_Click();
+        EXPECT_TRUE(LastBox().starts_with(says)) << LastBox();
+        EXPECT_EQ(w.WizardStage(), 1);
+        EXPECT_EQ(Controls(), "page1 next");
+        harness_->Faults().Clear();
+        harness_->Dev().SetModelKey("PELORA");
+    }
+    const int searches = portFinder_.calls, sleeps = FramesWithCommand(0xA8);
+    std::string during;
+    harness_->Faults().UnplugAt(harness_->Now(), 3.0);
+    harness_->At(harness_->Now() + 2.0, [&] {
+        during = Controls();
+        w.NextCmd_Click();
+        w.BackCmd_Click();
+    });
+    w.NextCmd_Click();
+    EXPECT_EQ(portFinder_.calls - searches, 1);
+    EXPECT_EQ(during, "page1");
+    EXPECT_EQ(FramesWithCommand(0xA8) - sleeps, 1);
+    EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
+    EXPECT_EQ(w.focusWidget(), w.NextCmd());
+    ASSERT_EQ(Controls(), "page2 picture back next");
+    w.BackCmd_Click();
+    EXPECT_EQ(Controls(), "page1 next");
+    harness_->WakeDevice();
+    w.NextCmd_Click();
+    ASSERT_EQ(w.WizardStage(), 2);
+
+    harness_->WakeDevice();
+    harness_->Faults().UnplugAt(harness_->Now());  // the update finds no device
+    w.NextCmd_Click();
+    EXPECT_EQ(Controls(), "log back");
+    w.NextCmd_Click();  // starts nothing: the stage stays
+    EXPECT_EQ(w.WizardStage(), 3);
+    ASSERT_TRUE(w.Link().State().CommFailed);
+    w.Link().State().LinkAbort = w.Link().State().LinkCancel = true;  // as a refused write leaves them
+    w.BackCmd_Click();
+    EXPECT_EQ(Controls(), "page1 next");
+    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 0);
+    EXPECT_FALSE(w.Link().State().CommFailed);
+    harness_->Faults().Clear();
+    w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
+    EXPECT_EQ(w.WizardStage(), 2);
+}
