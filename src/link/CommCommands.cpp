@@ -77,7 +77,6 @@ bool CommModule::ReadDeviceId()
                                      .resendGuards = kReplyDone | kLinkCancel,
                                     .resendOnNak = true,
                                      .stopFlags = kLinkCancel,
-                                     .replyLength = kIdentificationLength,
                                      .send = [&] {
                                          s.RxExpected = kIdentificationLength;
                                          ExpectReply(kIdentification);
@@ -143,7 +142,6 @@ std::uint8_t CommModule::ReadCodeRevision()
                                .resendGuards = kReplyDone | kLinkCancel,
                                .resendOnNak = true,
                                .stopFlags = kLinkCancel,
-                               .replyLength = 2,
                                .send = [&] {
                                    s.RxExpected = 2;
                                    ExpectReply(kCodeRevision);

@@ -106,7 +106,6 @@ private:
         bool replyBeforeResend = false;     // a completed reply blocks a rejection's resend too
         unsigned stopFlags = 0;             // any of these set ends the wait
         bool stopAfterTimeout = false;      // ...but only once the try's time-out has passed
-        std::size_t replyLength = 1;        // bytes of one reply, for the settling after a resend
         std::function<void()> send;
     };
     enum class TryEnd { ResendDue, WaitOver };
@@ -122,9 +121,10 @@ private:
     bool AnySet(unsigned flags) const;
     // After a request resent on a time-out has been answered, the replies to
     // the earlier sends may still be on their way, and nothing in a reply
-    // says which request it answers. Drops what arrives until `replyBytes`
-    // more bytes have come or the line has been quiet for SettleQuietSeconds.
-    void SettleLine(std::size_t replyBytes);
+    // says which request it answers. Drops what arrives until the line has
+    // been quiet for SettleQuietSeconds: a count of bytes would be fooled by
+    // noise.
+    void SettleLine();
 
     // One wait of a transaction: lets events run until something happens or
     // the try's time-out passes; returns the seconds since `start`.

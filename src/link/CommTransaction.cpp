@@ -19,35 +19,29 @@ int CommModule::RunTransaction(const Transaction& transaction)
 int CommModule::AwaitReply(const Transaction& transaction)
 {
     int tries = 0;
-    const std::size_t before = bytesReceived_;
-    std::size_t unanswered = 0;  // sends whose reply may still come
-    std::size_t rejections = 0;  // one byte each
+    bool unanswered = false;  // a send whose reply may still come
     while (AwaitTry(transaction, tries) == TryEnd::ResendDue) {
-        ++(state_.NakReceived ? rejections : unanswered);
+        if (!state_.NakReceived) unanswered = true;
         ++tries;
         transaction.send();
         // Judged before the next poll: the last resend is not awaited, and a
         // rejection resends even when a stop flag is already set.
         if (WaitOver(transaction, tries)) break;
     }
-    if (unanswered > 0 && state_.ReplyDone) {
-        // Every send is answered once: what has not come yet may still come.
-        const std::size_t due = rejections + (unanswered + 1) * transaction.replyLength;
-        const std::size_t come = bytesReceived_ - before;
-        SettleLine(due > come ? due - come : 0);
-    }
+    if (unanswered && state_.ReplyDone) SettleLine();
     return tries;
 }
 
-void CommModule::SettleLine(std::size_t replyBytes)
+void CommModule::SettleLine()
 {
     auto& s = state_;
     const std::int16_t command = s.CurrentCommand;
     s.CurrentCommand = kIdle;  // received bytes are dropped
-    const std::size_t enough = bytesReceived_ + replyBytes;
     std::size_t seen = bytesReceived_;
-    double quietSince = clock_.Now();
-    while (bytesReceived_ < enough && clock_.Now() - quietSince < SettleQuietSeconds) {
+    const double start = clock_.Now();
+    double quietSince = start;
+    // A line that never falls quiet (noise) still ends the wait.
+    while (clock_.Now() - quietSince < SettleQuietSeconds && clock_.Now() - start < 10 * SettleQuietSeconds) {
         pump_.Yield(quietSince + SettleQuietSeconds);
         if (bytesReceived_ != seen) {
             seen = bytesReceived_;

@@ -57,7 +57,7 @@ void CommModule::WriteBlockUnguarded(std::int32_t address, std::uint8_t command)
             return;
         }
         // A late acknowledgement of the block must not pass for the header's.
-        if (!state_.NakReceived) SettleLine(1);
+        if (!state_.NakReceived) SettleLine();
         if (!SendHeaderAndBlock(address, command)) return;
     }
 }
@@ -133,7 +133,6 @@ void CommModule::ReadMemoryBlocksUnguarded(std::int32_t startAddress, std::int32
                                 .resendGuards = kReplyDone | kLinkCancel | kLinkAbort,
                                 .resendOnNak = true,
                                 .stopFlags = kLinkCancel | kLinkAbort,
-                                .replyLength = kBlockReplyLength,
                                 .send = [&] { request(true); }};
 
     request(true);
