@@ -19,6 +19,12 @@ constexpr double kQuiet = pelora::CommModule::SettleQuietSeconds;
 // A request as it goes out, with its trailing 0x00.
 Bytes Frame(Bytes request) { request.push_back(0x00); return request; }
 
+// CommFailed, LinkAbort and LinkCancel as the letters of those set.
+std::string FlagsSet(const pelora::LinkState& s)
+{
+    return std::string(s.CommFailed ? "F" : "") + (s.LinkAbort ? "A" : "") + (s.LinkCancel ? "C" : "");
+}
+
 Bytes Sequence(std::uint8_t first, std::size_t count)
 {
     Bytes bytes(count);
@@ -253,7 +259,7 @@ TEST(Transaction, WaitsResendsStopsAndVerdicts)
         try { result = row.run(b.comm); } catch (const pelora::LinkRuntimeError&) {}
         EXPECT_EQ(result, row.result);
         EXPECT_EQ(b.sent().size(), row.frames);
-        EXPECT_EQ(std::string(b.s.CommFailed ? "F" : "") + (b.s.LinkAbort ? "A" : "") + (b.s.LinkCancel ? "C" : ""),
+        EXPECT_EQ(FlagsSet(b.s),
                   row.flags);
         EXPECT_NEAR(b.harness.Now(), row.end, 0.02);
     }
@@ -309,7 +315,7 @@ TEST(Transaction, BuffersClearedAndFlagsClearedOrHonoured)
                 (flag == 0 ? b.s.LinkAbort : flag == 1 ? b.s.LinkCancel : b.s.CommFailed) = true;
                 const int result = row.run(b.comm);
                 EXPECT_EQ(std::to_string(result) + " " + std::to_string(b.sent().size()) + " " +
-                              (b.s.CommFailed ? "F" : "") + (b.s.LinkAbort ? "A" : "") + (b.s.LinkCancel ? "C" : ""),
+                              FlagsSet(b.s),
                           row.withAbortCancelFailed[static_cast<std::size_t>(flag)])
                     << "flag " << "ACF"[flag] << (inPieces ? ", reply in pieces" : "");
             }
