@@ -4,7 +4,7 @@
 #include "link/CommModule.h"
 #include "platform/Progress.h"
 #include "platform/TaskLog.h"
-#include "texts/LanguageDb.h"
+#include "platform/TextSource.h"
 
 namespace pelora {
 

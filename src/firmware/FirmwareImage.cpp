@@ -3,6 +3,10 @@
 #include <fstream>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace pelora {
 
 namespace {
@@ -226,20 +230,62 @@ ImageReadResult ReadFirmwareImage(const std::filesystem::path& path)
     return ParseFirmwareImage(bytes);
 }
 
-std::string Latin1ToUtf8(const std::string& latin1)
+namespace {
+
+void AppendUtf8(std::string& utf8, char32_t code)
+{
+    if (code < 0x80) {
+        utf8.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        utf8.push_back(static_cast<char>(0xC0 | code >> 6));
+        utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        utf8.push_back(static_cast<char>(0xE0 | code >> 12));
+        utf8.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
+        utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// 0x80 to 0x9F of Windows-1252; its five unused places keep the control
+// character of the same number, as Windows itself decodes them.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+std::string Windows1252ToUtf8(const std::string& text)
 {
     std::string utf8;
-    utf8.reserve(latin1.size() * 2);
-    for (const char c : latin1) {
+    utf8.reserve(text.size() * 3);
+    for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8.push_back(c);
-        } else {
-            utf8.push_back(static_cast<char>(0xC0 | byte >> 6));
-            utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-        }
+        AppendUtf8(utf8, byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte);
     }
     return utf8;
 }
+
+#ifdef _WIN32
+
+std::string AnsiToUtf8(const std::string& ansi)
+{
+    if (ansi.empty()) return {};
+    const int size = static_cast<int>(ansi.size());
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
+    if (wideLength <= 0) return Windows1252ToUtf8(ansi);
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), wideLength);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+#else
+
+std::string AnsiToUtf8(const std::string& ansi) { return Windows1252ToUtf8(ansi); }
+
+#endif
 
 }  // namespace pelora

@@ -21,7 +21,7 @@ enum class ImageLayout { None, Code1Only, Code2Only, BothCodes };
 
 // A loaded image. Texts (ImageCodeVersion, ImageProductName, ImageModelKey)
 // hold the file's 8-bit characters as they are, so that comparisons with the
-// device's identification work on the same bytes; Latin1ToUtf8 makes them
+// device's identification work on the same bytes; AnsiToUtf8 makes them
 // fit for display. Values that the layout does not use stay 0.
 struct FirmwareImage {
     std::uint16_t ModelNumber = 0;
@@ -82,8 +82,11 @@ ImageReadResult ReadFirmwareImage(const std::filesystem::path& path);
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::filesystem::path& path);
 
-// The text's 8-bit characters (ISO 8859-1) in UTF-8.
-std::string Latin1ToUtf8(const std::string& latin1);
+// The image's texts are 8-bit characters of the system's ANSI code page:
+// AnsiToUtf8 decodes them with that page on Windows and as Windows-1252 (the
+// Western page) elsewhere, where there is no such page.
+std::string AnsiToUtf8(const std::string& ansi);
+std::string Windows1252ToUtf8(const std::string& text);
 
 // The most bytes of a file that a read can ever look at: the header, two
 // regions of 1024 blocks and the record between them. Anything after that

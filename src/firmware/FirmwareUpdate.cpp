@@ -7,7 +7,7 @@
 #include "platform/LocalTime.h"
 #include "platform/ProcessPriority.h"
 #include "platform/TaskLog.h"
-#include "texts/LanguageDb.h"
+#include "platform/TextSource.h"
 
 #include <algorithm>
 
@@ -65,7 +65,7 @@ FirmwareUpdate::FirmwareUpdate(const ImageState& image, SavedProfile& profile, U
 
 std::string FirmwareUpdate::Text(int id) const { return seams_.Texts.GetText(id); }
 
-std::string FirmwareUpdate::ProductName() const { return Latin1ToUtf8(image_.ImageProductName); }
+std::string FirmwareUpdate::ProductName() const { return AnsiToUtf8(image_.ImageProductName); }
 
 bool FirmwareUpdate::RevisionShown() const { return image_.RevisionSetting >= 1 && image_.RevisionSetting <= 99; }
 
@@ -74,7 +74,7 @@ void FirmwareUpdate::UpdateFirmware()
     auto& link = seams_.Link.State();
     unconfirmed_ = false;
     progress_.Start();
-    seams_.Priority.SetProcessPriority(0, 0, HIGH_PRIORITY_CLASS);
+    seams_.Priority.SetProcessPriority(0, 0, HighPriorityClass);
     try {
         if (!IdentifyDevice()) return;
         switch (DecideByLayout()) {

@@ -14,7 +14,7 @@ namespace pelora {
 class Clock;
 class CommModule;
 class EventPump;
-class LanguageDb;
+class TextSource;
 class LocalTime;
 class ProcessPriority;
 class TaskLog;
@@ -25,7 +25,7 @@ class TaskLog;
 struct UpdateSeams {
     CommModule& Link;
     TaskLog& Log;
-    const LanguageDb& Texts;
+    const TextSource& Texts;
     ProcessPriority& Priority;
     Clock& Time;
     EventPump& Pump;

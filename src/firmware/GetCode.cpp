@@ -4,8 +4,8 @@
 #include "platform/Dialogs.h"
 #include "platform/StringTable.h"
 #include "platform/TaskLog.h"
+#include "platform/TextSource.h"
 #include "texts/Configuration.h"
-#include "texts/LanguageDb.h"
 
 #include <cctype>
 
@@ -62,8 +62,8 @@ DeviceConfiguration ReadDeviceConfiguration(const std::string& configString)
 
 std::string ImageVersionRow(const FirmwareImage& image, const std::string& versionLabel)
 {
-    std::string row = Latin1ToUtf8(image.ImageProductName) + ", " + versionLabel + ": " +
-                      Latin1ToUtf8(image.ImageCodeVersion);
+    std::string row = AnsiToUtf8(image.ImageProductName) + ", " + versionLabel + ": " +
+                      AnsiToUtf8(image.ImageCodeVersion);
     const bool showRevision = !image.Code1Only || (image.ImageRevision >= 1 && image.ImageRevision <= 99);
     if (showRevision) row += "." + TwoDigits(image.ImageRevision);
     return row;

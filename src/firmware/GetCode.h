@@ -10,7 +10,7 @@
 namespace pelora {
 
 class Dialogs;
-class LanguageDb;
+class TextSource;
 class TaskLog;
 struct LinkState;
 
@@ -36,7 +36,7 @@ DeviceConfiguration ReadDeviceConfiguration(const std::string& configString);
 struct GetCodeSeams {
     TaskLog& Log;
     Dialogs& Dialog;
-    const LanguageDb& Texts;
+    const TextSource& Texts;
     LinkState& Link;
     std::function<void()> ResetStage;
 };

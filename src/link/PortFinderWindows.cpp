@@ -4,29 +4,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <variant>
 
 namespace pelora {
 
 namespace {
-
-std::string GetOSVersion()
-{
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof(info);  // the 148-byte record
-#pragma warning(suppress : 4996)
-    if (!GetVersionExA(&info)) return {};
-    switch (info.dwPlatformId) {
-    case 0:
-    case 2: return "WindowsNT";
-    case 1:
-        if (info.dwMajorVersion == 5) return "Windows2000";
-        if (info.dwMajorVersion < 4 || (info.dwMajorVersion == 4 && info.dwMinorVersion == 0)) return "Windows95";
-        return "Windows98";
-    default: return {};
-    }
-}
 
 using RegValue = std::variant<std::monostate, std::string, std::int32_t>;
 
@@ -54,20 +38,34 @@ LONG QueryRegValue(HKEY key, const char* name, RegValue& value)
 
 }  // namespace
 
+std::string SystemPortFinder::GetOSVersion()
+{
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof(info);  // the 148-byte record
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#elif defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    const BOOL known = GetVersionExA(&info);
+#if defined(__GNUC__) && !defined(_MSC_VER)
+#pragma GCC diagnostic pop
+#endif
+    if (!known) return {};
+    return OSVersionName(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
+}
+
 std::optional<std::string> SystemPortFinder::FindInterfacePort()
 {
-    const bool windows98 = GetOSVersion() == "Windows98";
-    const char* subKey = windows98 ? "Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000"
-                                   : "Hardware\\DeviceMap\\SerialComm";
-    const char* valueName = windows98 ? "PortName" : "\\Device\\VCP0";
-
+    const RegistryRow row = RegistryRowFor(osVersion_ ? osVersion_() : GetOSVersion());
     std::uint8_t number = 0;
     HKEY key = nullptr;
     // Read access is all a look-up needs; asking for more fails for every
     // user without administrator rights.
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, row.Key, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         RegValue value;
-        if (QueryRegValue(key, valueName, value) == ERROR_SUCCESS)
+        if (QueryRegValue(key, row.ValueName, value) == ERROR_SUCCESS)
             if (const auto* name = std::get_if<std::string>(&value)) number = InterfacePortNumber(*name);
         RegCloseKey(key);
     }

@@ -2,16 +2,7 @@
 
 #include <charconv>
 
-#ifndef _WIN32
-#include <QSerialPortInfo>
-#endif
-
 namespace pelora {
-
-namespace {
-constexpr std::uint16_t kCableVendor = 0x0403;
-constexpr std::uint16_t kCableProduct = 0xF460;
-}  // namespace
 
 std::uint8_t SystemPortFinder::InterfacePortNumber(const std::string& portName)
 {
@@ -26,22 +17,23 @@ std::uint8_t SystemPortFinder::InterfacePortNumber(const std::string& portName)
     return static_cast<std::uint8_t>(number);
 }
 
-#ifndef _WIN32
-
-// Linux and macOS name serial ports by device path and count them from 0
-// (/dev/ttyUSB0), so the COM-number rule does not apply here: the cable's
-// port is the one the system lists with the cable's USB identifiers.
-std::optional<std::string> SystemPortFinder::FindInterfacePort()
+std::string SystemPortFinder::OSVersionName(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor)
 {
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier() &&
-            info.vendorIdentifier() == kCableVendor && info.productIdentifier() == kCableProduct &&
-            !info.systemLocation().isEmpty())
-            return info.systemLocation().toStdString();
+    switch (platformId) {
+    case 0:
+    case 2: return "WindowsNT";
+    case 1:
+        if (major == 5) return "Windows2000";
+        if (major < 4 || (major == 4 && minor == 0)) return "Windows95";
+        return "Windows98";
+    default: return {};
     }
-    return std::nullopt;
 }
 
-#endif
+RegistryRow SystemPortFinder::RegistryRowFor(const std::string& osVersion)
+{
+    if (osVersion == "Windows98") return {"Enum\\FTDIBUS\\VID_0403+PID_F460+20030001A\\0000", "PortName"};
+    return {"Hardware\\DeviceMap\\SerialComm", "\\Device\\VCP0"};
+}
 
 }  // namespace pelora

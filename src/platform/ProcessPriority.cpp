@@ -38,9 +38,9 @@ namespace {
 
 // High priority is a nice value of -10, normal is 0; idle-ish classes are
 // not used by the program.
-int NiceFor(std::int32_t priorityClass) { return priorityClass == HIGH_PRIORITY_CLASS ? -10 : 0; }
+int NiceFor(std::int32_t priorityClass) { return priorityClass == HighPriorityClass ? -10 : 0; }
 
-std::int32_t ClassFor(int nice) { return nice < 0 ? HIGH_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS; }
+std::int32_t ClassFor(int nice) { return nice < 0 ? HighPriorityClass : NormalPriorityClass; }
 
 }  // namespace
 

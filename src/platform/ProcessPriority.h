@@ -4,9 +4,11 @@
 
 namespace pelora {
 
-// Priority classes as the program names them.
-constexpr std::int32_t NORMAL_PRIORITY_CLASS = 32;
-constexpr std::int32_t HIGH_PRIORITY_CLASS = 128;
+// Priority classes as the program names them: the values of Windows'
+// HIGH_PRIORITY_CLASS and NORMAL_PRIORITY_CLASS, which <windows.h> defines as
+// macros, so the names cannot be the same.
+constexpr std::int32_t NormalPriorityClass = 32;
+constexpr std::int32_t HighPriorityClass = 128;
 
 class ProcessPriority {
 public:

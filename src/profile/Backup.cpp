@@ -6,9 +6,9 @@
 #include "platform/LocalTime.h"
 #include "platform/Progress.h"
 #include "platform/TaskLog.h"
+#include "platform/TextSource.h"
 #include "profile/BackupFile.h"
 #include "profile/ProfileTexts.h"
-#include "texts/LanguageDb.h"
 
 #include <algorithm>
 #include <array>

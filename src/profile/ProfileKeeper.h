@@ -13,7 +13,7 @@ namespace pelora {
 
 class CommModule;
 class Dialogs;
-class LanguageDb;
+class TextSource;
 class LocalTime;
 class ProcessPriority;
 class TaskLog;
@@ -33,7 +33,7 @@ struct ProfileSeams {
     CommModule& Link;
     TaskLog& Log;
     Dialogs& Dialog;
-    const LanguageDb& Texts;
+    const TextSource& Texts;
     ProcessPriority& Priority;
     LocalTime& Time;
     BackupFolders Folders;

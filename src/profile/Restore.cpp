@@ -7,9 +7,9 @@
 #include "platform/ProcessPriority.h"
 #include "platform/Progress.h"
 #include "platform/TaskLog.h"
+#include "platform/TextSource.h"
 #include "profile/BackupFile.h"
 #include "profile/ProfileTexts.h"
-#include "texts/LanguageDb.h"
 
 #include <cstdio>
 #include <system_error>
@@ -147,7 +147,7 @@ void ProfileKeeper::ProfileRecovering()
 // anything is decided; otherwise the diver is asked to connect it again.
 void ProfileKeeper::TryRecovery()
 {
-    seams_.Priority.SetProcessPriority(0, 0, HIGH_PRIORITY_CLASS);
+    seams_.Priority.SetProcessPriority(0, 0, HighPriorityClass);
     profile_.ProfileSafe = false;
     // A new attempt with the device connected again: stop requests left by
     // an earlier failure must not end it before it starts.
@@ -158,7 +158,7 @@ void ProfileKeeper::TryRecovery()
     } catch (const LinkRuntimeError&) {
         // The port refused to send: the cable is out again. Ask once more.
     }
-    seams_.Priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
+    seams_.Priority.SetProcessPriority(0, 0, NormalPriorityClass);
 }
 
 // True when the attempt decided the profile's fate; false to ask again.

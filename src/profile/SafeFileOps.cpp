@@ -144,10 +144,9 @@ std::optional<fs::path> FreeName(const fs::path& to)
 std::optional<std::time_t> ModifiedSeconds(const fs::path& path)
 {
 #ifdef _WIN32
-    std::error_code error;
-    const fs::file_time_type written = fs::last_write_time(path, error);
-    if (error) return std::nullopt;
-    return std::chrono::system_clock::to_time_t(std::chrono::clock_cast<std::chrono::system_clock>(written));
+    struct _stat64 info {};
+    if (::_wstat64(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::time_t>(info.st_mtime);
 #else
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TextSource.h"
+
 #include <cstdint>
 #include <string>
 
@@ -11,7 +13,7 @@ namespace pelora {
 // The password-protected language database FirmwareUpdate.lng: every user
 // text is looked up in it by a numeric identifier, in the column of the
 // selected language.
-class LanguageDb {
+class LanguageDb : public TextSource {
 public:
     enum class OpenResult {
         Ok,
@@ -26,7 +28,7 @@ public:
     static constexpr const char* FileName = "FirmwareUpdate.lng";
 
     LanguageDb() = default;
-    ~LanguageDb();
+    ~LanguageDb() override;
     LanguageDb(const LanguageDb&) = delete;
     LanguageDb& operator=(const LanguageDb&) = delete;
 
@@ -37,7 +39,7 @@ public:
 
     // The text with this identifier in the selected language; "" when the
     // identifier is not there, its text is empty (NULL), or nothing is open.
-    std::string GetText(std::int32_t ID) const;
+    std::string GetText(std::int32_t ID) const override;
 
     bool IsOpen() const { return lookup_ != nullptr; }
     void Close();

@@ -77,7 +77,7 @@ bool MFUMain::CheckDeviceAndSendToSleep()
         if (!link_.ReadDeviceId()) return false;  // a silent device: the diver repeats page 1
         if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
             Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, kBoxTitle,
-                         GetText(783) + " " + Latin1ToUtf8(image_.ImageProductName) + "!");
+                         GetText(783) + " " + AnsiToUtf8(image_.ImageProductName) + "!");
             return false;
         }
         link_.DeepSleepRequest = true;
@@ -158,7 +158,7 @@ ProfileKeeper MFUMain::Profile(TaskLog& log)
 
 void MFUMain::ResetStage()
 {
-    services_.priority.SetProcessPriority(0, 0, NORMAL_PRIORITY_CLASS);
+    services_.priority.SetProcessPriority(0, 0, NormalPriorityClass);
     if (busy_)
         backWanted_ = true;
     else

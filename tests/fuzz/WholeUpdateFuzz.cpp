@@ -12,7 +12,7 @@
 #include "sim/Memory.h"
 #include "sim/VirtualHarness.h"
 #include "support/Fakes.h"
-#include "texts/LanguageDb.h"
+#include "support/TestTexts.h"
 
 #include <algorithm>
 #include <array>
@@ -25,8 +25,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -179,20 +183,30 @@ double TimeBound(const Run& run)
     return 2 * (3 * 24.0 + writes * 4 * (12 * 0.2 + 1.0) + reads * 5 * 0.2 + 16 * 12 * 1.0 + 55.0 + 3.0);
 }
 
-const pelora::LanguageDb& Texts()
+const pelora::TextSource& Texts()
 {
-    static const pelora::LanguageDb* texts = [] {
-        auto* db = new pelora::LanguageDb;
-        db->OpenLanguageDb(PELORA_BIN_DIR "/FirmwareUpdate.lng", pelora::LoadString(pelora::LanguageDbPassword), 1);
-        if (!db->IsOpen() || db->GetText(786).empty() || db->GetText(814) == db->GetText(815))
-            Fail("cannot read the texts of " PELORA_BIN_DIR "/FirmwareUpdate.lng");
-        return db;
+    static const pelora::TextSource& texts = [] () -> const pelora::TextSource& {
+        const pelora::TextSource& english = testsupport::EnglishTexts();
+        if (english.GetText(786).empty() || english.GetText(814) == english.GetText(815))
+            Fail("the texts 786, 814 and 815 are missing");
+        return english;
     }();
-    return *texts;
+    return texts;
 }
 
 // Made once per process, emptied before every run. A process that found
 // something aborted and left its folder: folders of processes gone go.
+bool ProcessGone(int id)
+{
+#ifdef _WIN32
+    // Only replays run on Windows, and they end normally: nothing is left.
+    (void)id;
+    return false;
+#else
+    return ::kill(id, 0) != 0 && errno == ESRCH;
+#endif
+}
+
 const fs::path& BackupFolder()
 {
     static const fs::path* folder = [] {
@@ -200,7 +214,7 @@ const fs::path& BackupFolder()
         std::error_code ignored;
         for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), ignored)) {
             const std::string name = entry.path().filename().string();
-            if (name.rfind(prefix, 0) == 0 && ::kill(std::atoi(name.c_str() + prefix.size()), 0) != 0 && errno == ESRCH)
+            if (name.rfind(prefix, 0) == 0 && ProcessGone(std::atoi(name.c_str() + prefix.size())))
                 fs::remove_all(entry.path(), ignored);
         }
         // Never destroyed, so the handler at exit still knows it.

@@ -124,7 +124,7 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
         EXPECT_TRUE(ProfileOnDevice() && window_->ProfileSafe() && !fs::exists(Backup()));
         EXPECT_EQ(harness_->Dev().CodeVersion(), "1C");
         EXPECT_EQ((std::pair{priority_.classes.front(), priority_.classes.back()}),
-                  (std::pair{pelora::HIGH_PRIORITY_CLASS, pelora::NORMAL_PRIORITY_CLASS}));
+                  (std::pair{pelora::HighPriorityClass, pelora::NormalPriorityClass}));
         EXPECT_EQ(seen, std::set<std::string>{"log bar"});
         // The bar only moves forward, and ends full.
         EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()) && bar.front() < 50) << bar.front();

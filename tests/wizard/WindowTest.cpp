@@ -2,7 +2,6 @@
 // the stages, every way out, and the platform services the window leans on.
 #include "WizardFixture.h"
 
-#include "link/SystemPortFinder.h"
 #include "wizard/MessageBoxDialogs.h"
 #include "wizard/TitleBar.h"
 
@@ -65,25 +64,6 @@ TEST(MessageBoxes, OnTopYesByDefaultEscapeAnswersNo)
     });
     EXPECT_EQ(pelora::MessageBoxDialogs(nullptr).Show(Icon::Question, Buttons::YesNo, "Update", "Go?"), Answer::No);
     EXPECT_EQ(seen, "on top, Yes");
-}
-
-// "COM" and a number from 1 to 255, nothing after it but a terminator.
-TEST(PortDiscovery, PortNumberFollowsTheThreeLetterPrefix)
-{
-    const std::pair<std::string, int> names[] = {
-        {std::string("COM3\0", 5), 3}, {"COM12", 12}, {"COM255", 255}, {"COM0", 0},   {"COM256", 0},
-        {"COM", 0},                    {"COMx", 0},   {"COM3x", 0},    {std::string("\0COM3", 5), 0}};
-    for (const auto& [name, number] : names)
-        EXPECT_EQ(pelora::SystemPortFinder::InterfacePortNumber(name), number) << name;
-}
-
-// Only a privileged process may raise its own priority; others keep theirs.
-TEST(ProcessPriority, HighPriorityIsTakenWhereAllowedAndNormalRestored)
-{
-    pelora::SystemProcessPriority priority;
-    EXPECT_EQ(priority.SetProcessPriority(0, 0, pelora::HIGH_PRIORITY_CLASS),
-              geteuid() == 0 ? pelora::HIGH_PRIORITY_CLASS : pelora::NORMAL_PRIORITY_CLASS);
-    EXPECT_EQ(priority.SetProcessPriority(0, 0, pelora::NORMAL_PRIORITY_CLASS), pelora::NORMAL_PRIORITY_CLASS);
 }
 
 // Start-up goes on after a box it can live with, or ends before the window

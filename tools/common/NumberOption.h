@@ -16,7 +16,7 @@ public:
 
 // A decimal or 0x-prefixed hexadecimal number within low..high, or a
 // UsageError that names the option.
-inline long NumberOption(const std::string& option, const std::string& text, long low, long high)
+inline long long NumberOption(const std::string& option, const std::string& text, long long low, long long high)
 {
     int base = 10;
     std::string digits = text;
@@ -24,7 +24,7 @@ inline long NumberOption(const std::string& option, const std::string& text, lon
         base = 16;
         digits = digits.substr(2);
     }
-    long value = 0;
+    long long value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty() || value < low || value > high)
         throw UsageError(option + ": expected a number from " + std::to_string(low) + " to " + std::to_string(high) +

@@ -28,29 +28,35 @@ int Usage()
         "  --code1-start UNIT    [0x2000]    --code2-start UNIT  [0x4000]\n"
         "  --code2-parameter N   [0]         --seed N            [1]\n"
         "Numbers are decimal or 0x-prefixed hexadecimal; texts are UTF-8 and must\n"
-        "fit into ISO 8859-1.\n";
+        "fit into Windows-1252.\n";
     return 2;
 }
 
 using tools::NumberOption;
 
-// UTF-8 command-line text to the image's 8-bit characters.
-std::string Utf8ToLatin1(const std::string& option, const std::string& utf8)
+// UTF-8 command-line text to the image's 8-bit characters (Windows-1252,
+// the page the program decodes them with).
+std::string Utf8ToWindows1252(const std::string& option, const std::string& utf8)
 {
-    std::string latin1;
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
+    std::string text;
+    for (std::size_t i = 0; i < utf8.size();) {
         const auto byte = static_cast<unsigned char>(utf8[i]);
         if (byte < 0x80) {
-            latin1.push_back(static_cast<char>(byte));
-        } else if ((byte == 0xC2 || byte == 0xC3) && i + 1 < utf8.size() &&
-                   (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
-            latin1.push_back(static_cast<char>((byte & 0x03) << 6 | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F)));
-            ++i;
-        } else {
-            throw std::invalid_argument(option + ": only characters of ISO 8859-1 fit into an image");
+            text.push_back(utf8[i++]);
+            continue;
         }
+        std::size_t taken = 0;
+        for (int code = 0x80; code <= 0xFF && taken == 0; ++code) {
+            const std::string decoded = pelora::Windows1252ToUtf8(std::string(1, static_cast<char>(code)));
+            if (utf8.compare(i, decoded.size(), decoded) == 0) {
+                text.push_back(static_cast<char>(code));
+                taken = decoded.size();
+            }
+        }
+        if (taken == 0) throw std::invalid_argument(option + ": only characters of Windows-1252 fit into an image");
+        i += taken;
     }
-    return latin1;
+    return text;
 }
 
 ImageLayout LayoutByName(const std::string& name)
@@ -86,17 +92,17 @@ int Make(int argc, char** argv)
         const std::string value = argv[++i];
         if (arg == "--layout") spec.Layout = LayoutByName(value);
         else if (arg == "--model-number") spec.ModelNumber = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
-        else if (arg == "--version") spec.CodeVersion = Utf8ToLatin1(arg, value);
+        else if (arg == "--version") spec.CodeVersion = Utf8ToWindows1252(arg, value);
         else if (arg == "--revision") spec.Revision = static_cast<std::uint8_t>(NumberOption(arg, value, 0, 255));
         else if (arg == "--memory-size") spec.MemorySize = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
-        else if (arg == "--product") spec.ProductName = Utf8ToLatin1(arg, value);
-        else if (arg == "--model-key") spec.ModelKey = Utf8ToLatin1(arg, value);
+        else if (arg == "--product") spec.ProductName = Utf8ToWindows1252(arg, value);
+        else if (arg == "--model-key") spec.ModelKey = Utf8ToWindows1252(arg, value);
         else if (arg == "--code1-blocks") spec.Code1BlockCount = static_cast<int>(NumberOption(arg, value, 0, 1024));
         else if (arg == "--code2-blocks") spec.Code2BlockCount = static_cast<int>(NumberOption(arg, value, 0, 1024));
         else if (arg == "--code1-start") spec.Code1Start = static_cast<int>(NumberOption(arg, value, 0, 32767));
         else if (arg == "--code2-start") spec.Code2Start = static_cast<int>(NumberOption(arg, value, 0, 32767));
         else if (arg == "--code2-parameter") spec.Code2Parameter = static_cast<std::uint16_t>(NumberOption(arg, value, 0, 65535));
-        else if (arg == "--seed") spec.Seed = static_cast<std::uint32_t>(NumberOption(arg, value, 0, 4294967295L));
+        else if (arg == "--seed") spec.Seed = static_cast<std::uint32_t>(NumberOption(arg, value, 0, 4294967295LL));
         else throw std::invalid_argument(arg + ": unknown option");
     }
     if (out.empty()) return Usage();
@@ -117,10 +123,10 @@ int Info(const std::string& path)
         return 1;
     }
     const pelora::FirmwareImage& image = *result.Image;
-    std::cout << "product=" << pelora::Latin1ToUtf8(image.ImageProductName) << '\n'
-              << "model_key=" << pelora::Latin1ToUtf8(image.ImageModelKey) << '\n'
+    std::cout << "product=" << pelora::AnsiToUtf8(image.ImageProductName) << '\n'
+              << "model_key=" << pelora::AnsiToUtf8(image.ImageModelKey) << '\n'
               << "model_number=" << image.ModelNumber << '\n'
-              << "version=" << pelora::Latin1ToUtf8(image.ImageCodeVersion) << '\n'
+              << "version=" << pelora::AnsiToUtf8(image.ImageCodeVersion) << '\n'
               << "revision=" << static_cast<int>(image.ImageRevision) << '\n'
               << "memory_size=" << image.MemorySize << '\n'
               << "layout=" << LayoutName(image.Layout()) << '\n'

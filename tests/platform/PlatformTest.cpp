@@ -1,0 +1,143 @@
+// The process services the window uses: the process priority, and the
+// follow-on program started at close. This program is its own follow-on
+// program: started with PELORA_LAUNCH_REPORT set, it writes how it was asked
+// to show its window and ends.
+#include "platform/Launcher.h"
+#include "platform/ProcessPriority.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+using pelora::HighPriorityClass, pelora::NormalPriorityClass;
+
+namespace {
+
+constexpr const char* kReportVariable = "PELORA_LAUNCH_REPORT";
+std::string programPath;
+
+// What the follow-on program was asked: "maximised" or "as it likes".
+std::string ShowRequest()
+{
+#ifdef _WIN32
+    STARTUPINFOA info{};
+    info.cb = sizeof(info);
+    GetStartupInfoA(&info);
+    if ((info.dwFlags & STARTF_USESHOWWINDOW) && info.wShowWindow == SW_SHOWMAXIMIZED) return "maximised";
+#endif
+    return "as it likes";
+}
+
+// The class in force, as the system itself reports it.
+std::int32_t PriorityNow()
+{
+#ifdef _WIN32
+    return static_cast<std::int32_t>(GetPriorityClass(GetCurrentProcess()));
+#else
+    return getpriority(PRIO_PROCESS, 0) < 0 ? HighPriorityClass : NormalPriorityClass;
+#endif
+}
+
+bool MayRaisePriority()
+{
+#ifdef _WIN32
+    return true;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+int CurrentProcessId()
+{
+#ifdef _WIN32
+    return static_cast<int>(GetCurrentProcessId());
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+void SetVariable(const std::string& name, const std::string& value)
+{
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+}  // namespace
+
+// Raised to high where the process may, back to normal, and 0 for a process
+// that cannot be reached.
+TEST(ProcessPriority, HighWhereAllowedNormalAgainAndZeroForNoProcess)
+{
+    pelora::SystemProcessPriority priority;
+    const std::int32_t high = MayRaisePriority() ? HighPriorityClass : NormalPriorityClass;
+    const std::tuple<int, std::int32_t, std::int32_t> steps[] = {
+        {0, HighPriorityClass, high},
+        {0, NormalPriorityClass, NormalPriorityClass},
+        {CurrentProcessId(), HighPriorityClass, high},
+        {CurrentProcessId(), NormalPriorityClass, NormalPriorityClass},
+        {0x7FFFFFF0, HighPriorityClass, 0},
+    };
+    for (const auto& [process, requested, inForce] : steps) {
+        SCOPED_TRACE(std::to_string(process) + " asked " + std::to_string(requested));
+        EXPECT_EQ(priority.SetProcessPriority(process, 0, requested), inForce);
+#ifdef _WIN32
+        if (process != 0x7FFFFFF0) {
+            EXPECT_EQ(PriorityNow(), inForce);
+        }
+#endif
+    }
+    EXPECT_NE(PriorityNow(), HighPriorityClass) << "left at high priority";
+}
+
+// The follow-on program starts without the program waiting for it; on
+// Windows it is asked to open maximised.
+TEST(Launcher, StartsTheFollowOnProgramAndDoesNotWait)
+{
+    const fs::path report = fs::temp_directory_path() / ("launch-report-" + std::to_string(CurrentProcessId()));
+    fs::remove(report);
+    SetVariable(kReportVariable, report.string());
+    pelora::SystemLauncher launcher;
+    ASSERT_TRUE(launcher.StartDetached(programPath, fs::path(programPath).parent_path().string()));
+    SetVariable(kReportVariable, "");
+    std::string seen;
+    for (int i = 0; i < 300 && seen.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream in(report);
+        std::getline(in, seen);
+    }
+#ifdef _WIN32
+    EXPECT_EQ(seen, "maximised");
+#else
+    EXPECT_EQ(seen, "as it likes");
+#endif
+    fs::remove(report);
+    EXPECT_FALSE(launcher.StartDetached((fs::temp_directory_path() / "no-such-program").string(), ""));
+}
+
+int main(int argc, char** argv)
+{
+    if (const char* report = std::getenv(kReportVariable); report && *report) {
+        std::ofstream(report) << ShowRequest() << '\n';
+        return 0;
+    }
+    programPath = fs::absolute(argv[0]).string();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
