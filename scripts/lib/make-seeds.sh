@@ -84,3 +84,7 @@ update late-block0-copies '\x08\x00\x73\x73\x73\x73'
 update late-reads-then-no-return '\xff\xff\x6c\x73\x53\x13\x13'
 update late-header-acks-both-regions '\x06\xff\xff\x7f\xb3\xb3\xb3\xb3\xb3'
 update noise-then-late-acks-both-regions '\x06\xff\xff\xff\x7f\x30\xf9\xb3\xb3\xb3\xb3'
+# The same change to a block's reply twice, with the replies between them
+# lost to slow pieces and resends: two reads that agree on changed data. Line
+# noise does not repeat itself so; the fuzzer's line must not either.
+update same-change-twice-around-resends '\x56\x02\x00\x00\x00\x04\x56\x02\x00\x00\x04\x56\x02\x00\x00\x00\x00\x00\x00\x00\x00\x93\x04\x00\x00\x00\x04\x56\x02\x00\x00\x00\x93\x04'

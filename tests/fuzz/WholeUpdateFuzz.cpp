@@ -21,8 +21,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifdef _WIN32
@@ -115,7 +117,7 @@ public:
         const int p = action >> 4;
         action &= 15;
         const std::uint8_t x = action == ChangeByte || action == Lengthen || action == Noise ? Next() : 0;
-        if (tag == 0xB4) action = KeepNoiseFromRepeating(frame[1] * 256 + frame[2], action, x);
+        if (tag == 0xB4) action = KeepNoiseFromRepeating(frame[1] * 256 + frame[2], action, p, x);
         faults_.ChunkReplies(0, 0.0);
         const std::size_t n = static_cast<std::size_t>(p) + 1;
         switch (action) {
@@ -149,16 +151,22 @@ public:
 private:
     std::uint8_t Next() { return pos_ < script_.size() ? script_[pos_++] : std::uint8_t{Pass}; }
 
-    // Line noise never repeats itself: of two block-read replies for the same
-    // address that reach the program, at most one has its data changed. An
-    // action that would change the data twice running passes the reply instead.
-    int KeepNoiseFromRepeating(int address, int action, std::uint8_t x)
+    // Line noise never repeats itself. Of two block-read replies for the
+    // same address that the device sends one after the other, at most one has
+    // its data changed; and no change to an address's reply is ever made the
+    // same way twice, since the replies between two changed ones may be lost
+    // to resends and never reach the program. An action that would break
+    // either rule passes the reply instead.
+    int KeepNoiseFromRepeating(int address, int action, int p, std::uint8_t x)
     {
         const bool changes = (action == ChangeByte && x % kBlockReplyLength != 0) || action == Lengthen ||
                              action == Noise;
         const bool clean = action == Pass || action == Pieces || action == Delay || action >= NoReturn;
         bool& changedLast = readChanged_[address];
-        if (changes && changedLast) action = Pass;
+        if (changes) {
+            const int where = action == ChangeByte ? x % kBlockReplyLength : x;
+            if (changedLast || !changesMade_.insert({address, action, p, where}).second) action = Pass;
+        }
         if (changes || clean) changedLast = changes && action != Pass;
         return action;
     }
@@ -167,6 +175,7 @@ private:
     std::span<const std::uint8_t> script_;
     std::size_t pos_ = 0;
     std::map<int, bool> readChanged_;
+    std::set<std::tuple<int, int, int, int>> changesMade_;
 };
 
 // The longest update the program's time-outs allow, every exchange using all
