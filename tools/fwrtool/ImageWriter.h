@@ -10,7 +10,7 @@
 namespace fwrtool {
 
 // What `fwrtool make` puts into an image. Texts are 8-bit characters
-// (ISO 8859-1), as the image file stores them.
+// (Windows-1252), as the image file stores them.
 struct ImageSpec {
     pelora::ImageLayout Layout = pelora::ImageLayout::Code1Only;
     std::uint16_t ModelNumber = 513;
