@@ -80,7 +80,8 @@ TEST(PortDiscovery, TheRegistryGivesTheCablesPort)
         {"COM255", REG_SZ, std::string("COM255\0", 7), "COM255"}, {"no NUL", REG_SZ, "COM7", "COM7"},
         {"COM0", REG_SZ, std::string("COM0\0", 5), ""},         {"COM256", REG_SZ, std::string("COM256\0", 7), ""},
         {"COM", REG_SZ, std::string("COM\0", 4), ""},           {"COMX", REG_SZ, std::string("COMX\0", 5), ""},
-        {"a number", REG_DWORD, dword, ""},                     {"a list", REG_MULTI_SZ, std::string("COM3\0\0", 6), ""}};
+        {"a number", REG_DWORD, dword, ""},
+        {"a list", REG_MULTI_SZ, std::string("COM3\0\0", 6), ""}};
     for (const std::string family : {"Windows98", "Windows95", "WindowsNT"}) {
         const pelora::RegistryRow row = SystemPortFinder::RegistryRowFor(family);
         const pelora::RegistryRow other = SystemPortFinder::RegistryRowFor(family == "Windows98" ? "" : "Windows98");
