@@ -52,6 +52,8 @@ inline bool ForgesAcceptance(const Bytes& reply, int first)
     return !reply.empty() && reply[0] == 0xA5 && first == 0x5A;
 }
 
+inline std::uint8_t ChangeMask(int p) { return static_cast<std::uint8_t>(p ? 1 << p % 8 : 0xFF); }
+
 class Line {
 public:
     Line(sim::Faults& faults, std::span<const std::uint8_t> script) : faults_(faults), script_(script) {}
@@ -70,7 +72,7 @@ public:
         case Pieces: faults_.ChunkReplies(p % 8 + 1, p >= 8 ? 0.3 : 0.004); break;
         case Delay: f.delay += kDelays[static_cast<std::size_t>(p)]; break;
         case ChangeByte: {
-            const auto mask = static_cast<std::uint8_t>(p ? 1 << p % 8 : 0xFF);
+            const std::uint8_t mask = ChangeMask(p);
             f.reshape = [x, mask](Bytes& r) {
                 if (r.empty()) return;
                 std::uint8_t& b = r[x % r.size()];
@@ -102,6 +104,14 @@ private:
     // same way twice, since the replies between two changed ones may be lost
     // to resends and never reach the program. An action that would break
     // either rule passes the reply instead.
+    // What a change does to a reply: a byte changed in one place by one mask
+    // (p = 1 and p = 9 flip the same bit), or bytes x added before or after.
+    static std::tuple<int, int, int, int> Change(int address, int action, int p, std::uint8_t x)
+    {
+        if (action == ChangeByte) return {address, action, ChangeMask(p), x % kBlockReplyLength};
+        return {address, action, p, x};
+    }
+
     int KeepNoiseFromRepeating(int address, int action, int p, std::uint8_t x)
     {
         const bool changes = (action == ChangeByte && x % kBlockReplyLength != 0) || action == Lengthen ||
@@ -109,8 +119,7 @@ private:
         const bool clean = action == Pass || action == Pieces || action == Delay || action >= NoReturn;
         bool& changedLast = readChanged_[address];
         if (changes) {
-            const int where = action == ChangeByte ? x % kBlockReplyLength : x;
-            if (changedLast || !changesMade_.insert({address, action, p, where}).second) action = Pass;
+            if (changedLast || !changesMade_.insert(Change(address, action, p, x)).second) action = Pass;
         }
         if (changes || clean) changedLast = changes && action != Pass;
         return action;
