@@ -12,199 +12,142 @@ using namespace simtest;
 
 namespace {
 
-class Fault : public testing::Test {
-protected:
-    void Arm(const std::string& spec) {
-        std::string error;
-        EXPECT_TRUE(link.harness.Faults().Apply(spec, &error)) << spec << ": " << error;
+// Steps a 3 s power loss during the last of `steps`: silent until just
+// before it ends, then back in PC mode with this revision and text, and no
+// held code left to commit.
+std::vector<Step> OffThenBack(std::vector<Step> steps, std::uint8_t revision, const char* id,
+                              const std::vector<Step>& then = {}) {
+    steps.insert(steps.end(), {{{}, {}, 2.85}, {Id, {}}, {Ba, {Z, revision}}, {Id, RawLink::IdReply(id)},
+                               {{0xB6, 0x00, 0x06}, {Nak}}});
+    return Cat(steps, then);
+}
+
+// Steps committing one block of code 1C to region 1, then 2A to region 2,
+// each followed by what the device says once its restart is over ("": nothing).
+std::vector<Step> Commits(const std::vector<std::pair<const char*, std::uint8_t>>& backs) {
+    std::vector<Step> steps;
+    for (int region = 1; region <= static_cast<int>(backs.size()); ++region) {
+        const auto& [id, revision] = backs[static_cast<std::size_t>(region - 1)];
+        const Bytes code = RawLink::CodeBlock(region == 1 ? "1C" : "2A", static_cast<std::uint8_t>(region), 7);
+        steps.insert(steps.end(), {{RawLink::Header(region == 1 ? 0xB5 : 0xB7, region == 1 ? 0x2000 : 0x4000), {Z}},
+                                   {code, {Z}}, {RawLink::Header(region == 1 ? 0xB6 : 0xB9, 7), {Z}}, {{}, {}, 5.0}});
+        if (*id == '\0') return Cat(steps, {{Id, {}, 60.0}});
+        steps.insert(steps.end(), {{Id, RawLink::IdReply(id)}, {Ba, {Z, revision}}});
     }
-    const std::vector<std::uint8_t>& Memory() { return link.harness.Dev().Memory(); }
-
-    RawLink link;
-};
-
-}  // namespace
-
-TEST_F(Fault, UnplugFromAFrameSilencesTheDeviceForItsTime) {
-    ASSERT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    Arm("unplug:frame=2,for=50");  // frames count from here
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    EXPECT_TRUE(link.Exchange({0xBA}, 2, 30.0).empty());
-    EXPECT_EQ(link.IdText(30.0), "");
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    EXPECT_EQ(link.harness.Frames().size(), 3u);
-}
-
-TEST_F(Fault, UnplugAtATimeLosesTheReplyOnTheWireAndHearsNothing) {
-    Arm("latency:0.5");
-    Arm("unplug:at=0.2,for=1");
-    EXPECT_TRUE(link.Exchange({0xBA}, 2, 0.5).empty());  // heard before the cable went, the reply lost
-    EXPECT_TRUE(link.Exchange({0xBA}, 2, 0.5).empty());  // not heard
-    link.harness.Clock().Sleep(0.5);
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    EXPECT_EQ(link.harness.Frames().size(), 2u);
-}
-
-TEST_F(Fault, RejectedFramesOfOneKindHaveNoEffectAfterTheSkippedOnes) {
-    Arm("reject:B5-data,2,skip=1");
-    ASSERT_EQ(link.WriteBlock(0xB5, 0, RawLink::Block(4)), Bytes{Z});
-    EXPECT_TRUE(link.MemoryHolds(RawLink::Block(4), 256));
-    const auto before = Memory();
-    const Bytes block = RawLink::Block(5);
-    EXPECT_EQ(link.WriteBlock(0xB5, 8, block), Bytes{Nak});
-    EXPECT_EQ(link.WriteBlock(0xB5, 8, block), Bytes{Nak});
-    EXPECT_EQ(Memory(), before);
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);  // other commands unaffected
-    EXPECT_EQ(link.WriteBlock(0xB5, 8, block), Bytes{Z});
-    EXPECT_TRUE(link.MemoryHolds(block, 384));
-}
-
-TEST_F(Fault, RejectedChecksumCommitsNothing) {
-    ASSERT_EQ(link.WriteBlock(0xB5, 0x2000, RawLink::CodeBlock("1C", 1, 5)), Bytes{Z});
-    Arm("reject:B6,1");
-    EXPECT_EQ(link.Exchange({0xB6, 0, 5}), Bytes{Nak});
-    EXPECT_EQ(link.harness.Dev().CurrentMode(), sim::Mode::PcMode);
-    EXPECT_EQ(link.Exchange({0xB6, 0, 5}), Bytes{Z});
-}
-
-// The header's and then the data's acknowledgement lost: the device acted on both.
-TEST_F(Fault, DroppedRepliesAreLostButTheDeviceActed) {
-    Arm("drop:1,tag=0xB5");
-    Arm("drop:1,tag=B5-data");
-    EXPECT_TRUE(link.Exchange({0xB5, 0x00, 0x00}, 1, 0.2).empty());
-    link.harness.Clock().Sleep(0.01);  // the program resends after 0.2 s: a header, not data
-    const Bytes block = RawLink::Block(6);
-    EXPECT_EQ(link.WriteBlock(0xB5, 0, block), Bytes{});
-    EXPECT_TRUE(link.MemoryHolds(block, 256));
-    EXPECT_EQ(link.WriteBlock(0xB5, 0, block), Bytes{Z});
-}
-
-TEST_F(Fault, LatencyAndChunksShapeTheReply) {
-    Arm("latency:0.75");
-    Arm("chunks:5,0.01");
-    EXPECT_EQ(link.Exchange({0x84}, 18).size(), 18u);
-    EXPECT_EQ(link.chunks, 4);
-    const auto& replies = link.harness.Replies();
-    ASSERT_EQ(replies.size(), 4u);
-    EXPECT_EQ(replies[3].bytes.size(), 3u);
-    EXPECT_NEAR(replies[0].time, 0.75, 1e-9);
-    EXPECT_NEAR(replies[3].time - replies[0].time, 0.03, 1e-9);
-}
-
-TEST_F(Fault, IdleDeviceSendsStrayBytesOnlyAfterItHeardAFrame) {
-    Arm("stray:0.5,5A13");
-    EXPECT_TRUE(link.WaitFor(1, 2.0).empty());  // nobody spoke to it yet
-    ASSERT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    link.received.clear();
-    EXPECT_EQ(link.WaitFor(6, 5.0), (Bytes{0x5A, 0x13, 0x5A, 0x13, 0x5A, 0x13}));
-}
-
-TEST_F(Fault, AnotherModelAndOtherCodeShowInTheIdentification) {
-    Arm("model:NAVIX");
-    Arm("version:1A,revision=4");
-    EXPECT_EQ(link.IdText(), "NAVIX 1D-V1A H20");
-    EXPECT_EQ(link.Exchange({0xBA}, 2), (Bytes{Z, 4}));
-}
-
-TEST_F(Fault, BadCellReadsBackWrongWhileMemoryHoldsTheTruth) {
-    Arm("badcell:261,01");
-    const Bytes reply = link.Exchange({0xB4, 0x00, 0x10}, 129);
-    ASSERT_EQ(reply.size(), 129u);
-    EXPECT_EQ(reply[1 + 5], Memory()[261] ^ 0x01);
-    EXPECT_EQ(reply[1 + 4], Memory()[260]);
-}
-
-namespace {
-
-struct Step {
-    Bytes frame;  // without its 0x00
-    Bytes reply;  // all that comes back
-};
-
-Bytes Cat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    return steps;
 }
 
 }  // namespace
 
-// Replies changed on the line after the device acted on their frames: the
-// given frames counted after the skipped ones, any frame for "any", several
-// changes on one reply in the order corrupt, cut, lengthen, noise first.
-TEST(ReplyFaults, ChangeTheCountedRepliesOnly) {
-    const Bytes block = RawLink::Block(4);
-    const Bytes ba{0xBA}, b8{0xB8, 0x12, 0x34};
-    const std::pair<const char*, std::vector<Step>> rows[] = {
-        {"corrupt:BA,1,skip=1", {{ba, {Z, 0}}, {b8, {Z}}, {ba, {0x5B, 0}}, {ba, {Z, 0}}}},
-        {"corrupt:any,2,skip=1,at=-1,mask=80", {{ba, {Z, 0}}, {b8, {0xDA}}, {ba, {Z, 0x80}}, {ba, {Z, 0}}}},
-        {"corrupt:BA,1,bytes=5,mask=FF", {{ba, {Nak, 0xFF}}}},
-        {"short:BA,2", {{ba, {Z}}, {ba, {Z}}, {ba, {Z, 0}}}},
-        {"short:BA,1,5", {{ba, {}}, {ba, {Z, 0}}}},
-        {"long:BA,1,5A5A", {{b8, {Z}}, {ba, {Z, 0, Z, Z}}, {ba, {Z, 0}}}},
-        {"long:any,1", {{b8, {Z, 0xFF}}}},
-        {"noise:BA,1", {{ba, {0xFF, Z, 0}}, {ba, {Z, 0}}}},
-        {"noise:B8,1,0013,skip=1", {{b8, {Z}}, {b8, {0x00, 0x13, Z}}}},
-        {"noise:BA,1,AA long:BA,1,BB short:BA,1 corrupt:BA,1", {{ba, {0xAA, 0x5B, 0xBB}}}},
-        {"drop:1,tag=BA noise:BA,1", {{ba, {}}, {ba, {0xFF, Z, 0}}}},  // a lost reply is not counted
-        {"short:B5-data,1", {{RawLink::Header(0xB5, 0), {Z}}, {block, {}},
-                             {RawLink::Header(0xB4, 16), Cat({Z}, Bytes(block.begin(), block.end() - 1))}}},
+// Each row arms its faults (after the first `armAfter` steps: frames count
+// from there), then plays its steps; `frames` counts those the device heard.
+TEST(Faults, EachFaultChangesWhatTheScriptSees) {
+    struct Row {
+        const char* faults;  // in the command-line syntax, blank-separated
+        std::vector<Step> steps;
+        int frames = -1;
+        std::size_t armAfter = 0;
     };
-    for (const auto& [specs, steps] : rows) {
-        SCOPED_TRACE(specs);
+    const Bytes b8{0xB8, 0x12, 0x34}, b4 = RawLink::Block(4), b5 = RawLink::Block(5);
+    const Bytes at0 = RawLink::Header(0xB5, 0), at8 = RawLink::Header(0xB5, 8);
+    const Bytes read16 = RawLink::Header(0xB4, 16), read24 = RawLink::Header(0xB4, 24);
+    const auto fresh = sim::BuildMemory(512, 4711, 40);  // the default device's memory
+    Bytes badCell = ReadReply(fresh.begin() + 256);
+    badCell[1 + 5] ^= 0x01;
+    const Bytes idReply = RawLink::IdReply("PELORA 1D-V1B H2"), code = RawLink::CodeBlock("1C", 1, 5);
+    const Bytes codeAt = RawLink::Header(0xB5, 0x2000), erased = Cat({Z}, Bytes(128, 0xFF));
+    const std::vector<Step> commit{{codeAt, {Z}}, {code, {Z}}, {{0xB6, 0, 5}, {}}};
+    const Row rows[] = {
+        {.faults = "unplug:frame=2,for=50",
+         .steps = {{Ba, RevisionZero}, {Ba, RevisionZero}, {Ba, {}, 30}, {Id, {}, 30}, {Ba, RevisionZero}},
+         .frames = 3, .armAfter = 1},
+        // Heard before the cable went, its reply lost on the wire; then not
+        // heard, not even at the moment it goes.
+        {.faults = "latency:0.5 unplug:at=0.2,for=1",
+         .steps = {{Ba, {}, 0.2}, {Ba, {}, 1.05}, {Ba, RevisionZero, 1.0}}, .frames = 2},
+        {.faults = "reject:B5-data,2,skip=1",
+         .steps = {{at0, {Z}}, {b4, {Z}}, {at8, {Z}}, {b5, {Nak}}, {at8, {Z}}, {b5, {Nak}}, {Ba, RevisionZero},
+                   {read24, ReadReply(fresh.begin() + 384)}, {at8, {Z}}, {b5, {Z}}, {read16, ReadReply(b4.begin())},
+                   {read24, ReadReply(b5.begin())}}},
+        {"reject:B6,1", {{codeAt, {Z}}, {code, {Z}}, {{0xB6, 0, 5}, {Nak}}, {Ba, RevisionZero}, {{0xB6, 0, 5}, {Z}}}},
+        // The header's and then the data's acknowledgement lost: the device
+        // acted on both. The program resends after 0.2 s: a header, not data.
+        {"drop:1,tag=0xB5 drop:1,tag=B5-data",
+         {{at0, {}, 0.21}, {at0, {Z}}, {b5, {}}, {read16, ReadReply(b5.begin())}, {at0, {Z}}, {b5, {Z}}}},
+        // A drop that names no frame takes any reply, a rejected one too.
+        {"reject:BA,1 drop:2", {{Ba, {}}, {Id, {}}, {Ba, RevisionZero}}},
+        {"latency:0.75 chunks:5,0.01",
+         {{Id, Bytes(idReply.begin(), idReply.begin() + 5), 0.755}, {{}, Bytes(idReply.begin() + 5, idReply.end())}}},
+        {"stray:0.5,5A13", {{{}, {}, 2.0}, {Ba, RevisionZero}, {{}, {0x5A, 0x13, 0x5A, 0x13}, 1.2}}},
+        {"model:NAVIX version:1A,revision=4", {{Id, RawLink::IdReply("NAVIX 1D-V1A H20")}, {Ba, {Z, 4}}}},
+        {"badcell:261,01", {{read16, badCell}}},
+        // A reply that comes after the program gave up on it and sent its
+        // next frame, whose reply queues behind it. One-off.
+        {"delay:frame=2,by=0.5", {{Ba, RevisionZero}, {b8, {}, 0.2}, {Ba, {Z, Z, 0}, 1.0}, {Ba, RevisionZero}}},
+        // Replies changed after the device acted on the frame: the given
+        // frames counted after the skipped ones, any frame for "any", several
+        // changes on one reply in the order corrupt, cut, lengthen, noise first.
+        {"corrupt:BA,1,skip=1", {{Ba, {Z, 0}}, {b8, {Z}}, {Ba, {0x5B, 0}}, {Ba, {Z, 0}}}},
+        {"corrupt:any,2,skip=1,at=-1,mask=80", {{Ba, {Z, 0}}, {b8, {0xDA}}, {Ba, {Z, 0x80}}, {Ba, {Z, 0}}}},
+        {"corrupt:BA,1,bytes=5,mask=FF", {{Ba, {Nak, 0xFF}}}},
+        {"short:BA,2", {{Ba, {Z}}, {Ba, {Z}}, {Ba, {Z, 0}}}},
+        {"short:BA,1,5", {{Ba, {}}, {Ba, {Z, 0}}}},
+        {"long:BA,1,5A5A", {{b8, {Z}}, {Ba, {Z, 0, Z, Z}}, {Ba, {Z, 0}}}},
+        {"long:any,1", {{b8, {Z, 0xFF}}}},
+        {"noise:BA,1", {{Ba, {0xFF, Z, 0}}, {Ba, {Z, 0}}}},
+        {"noise:B8,1,0013,skip=1", {{b8, {Z}}, {b8, {0x00, 0x13, Z}}}},
+        {"noise:BA,1,AA long:BA,1,BB short:BA,1 corrupt:BA,1", {{Ba, {0xAA, 0x5B, 0xBB}}}},
+        {"drop:1,tag=BA noise:BA,1", {{Ba, {}}, {Ba, {0xFF, Z, 0}}}},  // a lost reply is not counted
+        {"short:B5-data,1", {{at0, {Z}}, {b4, {}}, {read16, ReadReply(b4.begin())}}},
+        // The device acts on the frame (at a frame: without answering it;
+        // after a code block: answering it) and the power goes: held code and
+        // unsent replies are lost; what it committed or wrote stays.
+        {"powerloss:frame=2,off=3",  // half a restore
+         OffThenBack({{at0, {Z}}, {b4, {}}}, 0, "PELORA 1D-V1B H2", {{read16, ReadReply(b4.begin())}})},
+        {"powerloss:frame=3,off=3", OffThenBack(commit, 1, "PELORA 1D-V1C H2", {{read16, erased}})},
+        {"powerloss:frame=3,off=3 afterrestart:model:NAVIX", OffThenBack(commit, 1, "NAVIX 1D-V1C H20")},
+        {"powerloss:2,off=3", OffThenBack({{codeAt, {Z}}, {code, {Z}}, {RawLink::Header(0xB5, 0x2008), {Z}},
+                                           {RawLink::Block(1, 1), {Z}}}, 0, "PELORA 1D-V1B H2")},
+        {"delay:frame=1,by=0.5 powerloss:frame=2,off=3",  // the late reply goes with the power
+         OffThenBack({{Ba, {}}, {b8, {}}}, 0, "PELORA 1D-V1B H2")},
+        {"powerloss:frame=1,off=3", OffThenBack({{{0xA8, 0x55}, {}}}, 0, "PELORA 1D-V1B H2")},  // back awake
+        // Armed for after a restart: when the device is back from the next
+        // one, also one a power loss cut short (above).
+        {"afterrestart:model:NAVIX", Commits({{"NAVIX 1D-V1C H20", 1}, {"NAVIX 1D-V2A H20", 2}})},
+        {"afterrestart:oldcode", Commits({{"PELORA 1D-V1B H2", 0}, {"PELORA 1D-V2A H2", 2}})},
+        {"afterrestart:norestart", Commits({{"PELORA 1D-V1C H2", 1}, {"", 0}})},
+        {"norestart", Commits({{"", 0}})},
+        {"afterrestart:afterrestart:oldcode", Commits({{"PELORA 1D-V1C H2", 1}, {"PELORA 1D-V1C H2", 1}})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.faults);
         RawLink link;
-        std::istringstream list(specs);
-        for (std::string spec; list >> spec;) EXPECT_TRUE(link.harness.Faults().Apply(spec)) << spec;
-        for (const Step& step : steps)  // waits for a byte too many: an extra one shows
-            EXPECT_EQ(link.Exchange(step.frame, step.reply.size() + 1, 0.1), step.reply);
+        link.Play({row.steps.begin(), row.steps.begin() + static_cast<std::ptrdiff_t>(row.armAfter)});
+        std::istringstream faults(row.faults);
+        for (std::string fault; faults >> fault;) EXPECT_TRUE(link.harness.Faults().Apply(fault)) << fault;
+        link.Play({row.steps.begin() + static_cast<std::ptrdiff_t>(row.armAfter), row.steps.end()});
+        EXPECT_TRUE(row.frames < 0 || link.harness.Frames().size() == static_cast<std::size_t>(row.frames))
+            << link.harness.Frames().size() << " frames";
     }
 }
 
-// The riskiest late reply: it comes after the program has given up on it
-// and sent its next frame, whose own reply queues behind it. One-off.
-TEST_F(Fault, DelayedReplyComesAfterTheNextFrameWasSent) {
-    Arm("delay:frame=2,by=0.5");
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    const double sent = link.harness.Now();
-    EXPECT_TRUE(link.Exchange({0xB8, 0x12, 0x34}, 1, 0.2).empty());
-    EXPECT_EQ(link.harness.Dev().Code2Word(), 0x1234);  // acted on at once
-    EXPECT_EQ(link.Exchange({0xBA}, 3), (Bytes{Z, Z, 0}));
-    const auto& replies = link.harness.Replies();
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_NEAR(replies[1].time, sent + 0.502, 1e-9);
-    EXPECT_NEAR(replies[2].time, sent + 0.502, 1e-9);
-    const double again = link.harness.Now();
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    EXPECT_NEAR(link.harness.Replies().back().time, again + 0.002, 1e-9);
-}
-
-// A drop that names no frame takes any reply, a rejected one too.
-TEST_F(Fault, RejectDropAndChunksCompose) {
-    Arm("reject:BA,1");
-    Arm("drop:2");
-    Arm("chunks:1,0");
-    EXPECT_EQ(link.Exchange({0xBA}, 2), Bytes{});  // rejected, and that reply dropped
-    EXPECT_EQ(link.IdText(), "");
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);
-    EXPECT_EQ(link.chunks, 2);
-}
-
-TEST_F(Fault, BadSpecsAreRefusedWithAReason) {
-    for (const char* spec : {"explode", "reject", "reject:ZZ,1", "reject:B5,-1", "drop:x", "latency",
-                             "latency:-1", "chunks:0", "stray:0.5,ABC", "powerloss:0", "version:ABC",
-                             "badcell:-4", "badcell:10,100", "unplug:at=soon", "reject:B5,1,2,3",
-                             "drop:1,colour=red", "reject:any,1", "delay:by=1", "delay:frame=0,by=1",
-                             "delay:frame=2,by=-1", "corrupt", "corrupt:any,1,mask=0", "short:BA,1,0",
-                             "long:BA,1,XYZ", "noise:any,1,F", "powerloss:2,frame=3", "afterrestart",
-                             "afterrestart:explode", "afterrestart:model"}) {
+// A fault that cannot be read is refused whole, with a reason; pelora-sim
+// --help shows a line for every fault the parser knows, and only those.
+TEST(FaultSyntax, UnreadableFaultsAreRefusedAndHelpHasALineForEachFault) {
+    RawLink link;
+    for (const char* fault : {"explode", "reject", "reject:ZZ,1", "reject:B5,-1", "drop:x", "latency",
+                              "latency:-1", "chunks:0", "stray:0.5,ABC", "powerloss:0", "version:ABC",
+                              "badcell:-4", "badcell:10,100", "unplug:at=soon", "reject:B5,1,2,3",
+                              "drop:1,colour=red", "reject:any,1", "delay:by=1", "delay:frame=0,by=1",
+                              "delay:frame=2,by=-1", "corrupt", "corrupt:any,1,mask=0", "short:BA,1,0",
+                              "long:BA,1,XYZ", "noise:any,1,F", "powerloss:2,frame=3", "afterrestart",
+                              "afterrestart:explode", "afterrestart:model"}) {
         std::string error;
-        EXPECT_FALSE(link.harness.Faults().Apply(spec, &error)) << spec;
-        EXPECT_FALSE(error.empty()) << spec;
+        EXPECT_FALSE(link.harness.Faults().Apply(fault, &error)) << fault;
+        EXPECT_FALSE(error.empty()) << fault;
     }
-    EXPECT_EQ(link.Exchange({0xBA}, 2), RevisionZero);  // nothing half-armed
-}
+    link.Play({{Ba, RevisionZero}});  // nothing half-armed
 
-// pelora-sim --help shows a line for every fault the parser knows, and only those.
-TEST(FaultSyntax, HelpHasALineForEachFault) {
     const auto names = sim::Faults::Names();
     std::istringstream help(sim::Faults::Usage());
     std::vector<std::string> listed;

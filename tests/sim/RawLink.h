@@ -3,6 +3,8 @@
 // Talks to the emulated device with raw bytes through the virtual-time
 // harness, the way a test sees the wire: no product link code involved.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -17,72 +19,66 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t Z = 0x5A;
 constexpr std::uint8_t Nak = 0xA5;
+inline const Bytes Id{0x84}, Ba{0xBA};
 inline const Bytes RevisionZero{Z, 0};  // the 0xBA reply of a default device
+
+template <typename T>
+std::vector<T> Cat(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The reply to a read of the 128 bytes from `from` on.
+template <typename It>
+Bytes ReadReply(It from) {
+    return Cat({Z}, Bytes(from, from + 128));
+}
+
+// A request (without its 0x00 unless raw; none: only wait) and all that
+// comes back within `wait` seconds.
+struct Step {
+    Bytes frame;
+    Bytes reply;
+    double wait = 0.1;
+    bool raw = false;
+};
 
 class RawLink {
 public:
     explicit RawLink(sim::DeviceConfig config = {}) : harness(std::move(config)) {
         harness.Port().SetDataReceived([this](std::span<const std::uint8_t> chunk) {
             received.insert(received.end(), chunk.begin(), chunk.end());
-            ++chunks;
         });
         std::string error;
         harness.Port().Open(&error);
     }
 
-    // Sends the frame with its trailing 0x00, then waits (virtually) until
-    // `expected` bytes have come or `timeout` seconds have passed.
-    Bytes Exchange(Bytes frame, std::size_t expected = 1, double timeout = 1.0) {
-        frame.push_back(0x00);
-        return Send(frame, expected, timeout);
-    }
-
-    // Puts the bytes on the line as they are, nothing appended.
-    Bytes Send(const Bytes& bytes, std::size_t expected, double timeout) {
-        received.clear();
-        harness.Port().Write(bytes);
-        return WaitFor(expected, timeout);
-    }
-
+    // Waits (virtually) until `expected` bytes have come or `timeout` seconds have passed.
     Bytes WaitFor(std::size_t expected, double timeout) {
         const double deadline = harness.Now() + timeout;
         while (received.size() < expected && harness.Now() < deadline) harness.Pump().Yield(deadline);
         return received;
     }
 
-    // The 16-character identification text, or "" when the reply is not 'Z' and 17 more bytes.
-    std::string IdText(double timeout = 1.0) {
-        const Bytes reply = Exchange({0x84}, 18, timeout);
-        if (reply.size() != 18 || reply[0] != Z) return "";
-        return std::string(reply.begin() + 1, reply.end() - 1);
+    // Sends each step's frame and waits for a byte too many, so an extra one shows.
+    void Play(const std::vector<Step>& steps) {
+        for (const Step& s : steps) {
+            received.clear();
+            if (!s.frame.empty()) harness.Port().Write(s.raw ? s.frame : Cat(s.frame, {0x00}));
+            EXPECT_EQ(WaitFor(s.reply.size() + 1, s.wait), s.reply) << "after " << testing::PrintToString(s.frame);
+        }
     }
 
-    // Asks for the identification just before `moment` and for the revision
-    // just after it: returns what came of both.
-    Bytes AskAround(double moment, double margin) {
-        harness.At(moment - margin, [this] { harness.Port().Write(Bytes{0x84, 0x00}); });
-        harness.At(moment + margin, [this] { harness.Port().Write(Bytes{0xBA, 0x00}); });
-        received.clear();
-        return WaitFor(2, 2 * margin + (moment - harness.Now()) + 1.0);
+    // The 0x84 reply that carries this 16-character text.
+    static Bytes IdReply(const std::string& text) {
+        Bytes reply(18, Z);
+        std::copy_n(text.begin(), 16, reply.begin() + 1);
+        reply[17] = sim::ByteSum(&reply[1], 16);
+        return reply;
     }
 
     static Bytes Header(std::uint8_t command, int unit) {
         return {command, static_cast<std::uint8_t>((unit >> 8) & 0xFF), static_cast<std::uint8_t>(unit & 0xFF)};
-    }
-
-    // Header then data, as a block write goes.
-    Bytes WriteBlock(std::uint8_t command, int unit, Bytes data) {
-        Bytes header = Exchange(Header(command, unit));
-        if (header != Bytes{Z}) return header;
-        return Exchange(std::move(data));
-    }
-
-    // Whether memory holds the first `length` bytes of `data` from `byteAddress` on.
-    bool MemoryHolds(const Bytes& data, std::size_t byteAddress, std::size_t length = 128) {
-        const auto& memory = harness.Dev().Memory();
-        return byteAddress + length <= memory.size() &&
-               std::equal(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length),
-                          memory.begin() + static_cast<std::ptrdiff_t>(byteAddress));
     }
 
     // 128 bytes and a check byte; the profile check byte is their sum.
@@ -103,7 +99,6 @@ public:
 
     sim::VirtualHarness harness;
     Bytes received;
-    int chunks = 0;
 };
 
 }  // namespace simtest
