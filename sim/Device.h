@@ -23,7 +23,7 @@ struct DeviceConfig {
     std::string modelKey = "PELORA";
     std::string codeVersion = "1B";          // two characters
     int revision = 0;
-    int memorySize = 512;                    // blocks of 128 bytes: 512 or 1024
+    int memorySize = 512;                    // blocks of 128 bytes: 1024, else 512
     int serialNumber = 4711;                 // 0..999999
     int profileBlocks = 40;                  // logbook blocks from unit 16 on
     bool wrappedProfile = false;             // end pointer below start pointer

@@ -182,6 +182,10 @@ Arm Parse(const std::string& spec, std::string* error) {
         double duration = Forever, at = 0;
         int frame = 1;
         if (!secondsValue("for", Forever, &duration)) return bad("for");
+        if (has("at") && has("frame")) {
+            *error = "fault 'unplug' takes frame=N or at=T, not both";
+            return {};
+        }
         if (has("at")) {
             if (!secondsValue("at", 0, &at)) return bad("at");
             return [=](Faults& f) { f.UnplugAt(at, duration); };

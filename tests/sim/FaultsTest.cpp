@@ -137,7 +137,7 @@ TEST(FaultSyntax, UnreadableFaultsAreRefusedAndHelpHasALineForEachFault) {
     RawLink link;
     for (const char* fault : {"explode", "reject", "reject:ZZ,1", "reject:B5,-1", "drop:x", "latency",
                               "latency:-1", "chunks:0", "stray:0.5,ABC", "powerloss:0", "version:ABC",
-                              "badcell:-4", "badcell:10,100", "unplug:at=soon", "reject:B5,1,2,3",
+                              "badcell:-4", "badcell:10,100", "unplug:at=soon", "unplug:frame=2,at=1", "reject:B5,1,2,3",
                               "drop:1,colour=red", "reject:any,1", "delay:by=1", "delay:frame=0,by=1",
                               "delay:frame=2,by=-1", "corrupt", "corrupt:any,1,mask=0", "short:BA,1,0",
                               "long:BA,1,XYZ", "noise:any,1,F", "powerloss:2,frame=3", "afterrestart",

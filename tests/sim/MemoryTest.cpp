@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
+#include "sim/Device.h"
 #include "sim/Memory.h"
 
 TEST(MemoryPointers, UnitNumberFor1024BlocksByteAddressOtherwise) {
@@ -13,6 +15,16 @@ TEST(MemoryPointers, UnitNumberFor1024BlocksByteAddressOtherwise) {
     for (const auto& [size, lo, hi, unit] : cases) {
         EXPECT_EQ(sim::DecodePointer(size, lo, hi), unit);
         EXPECT_EQ(sim::EncodePointer(size, unit), hi * 256 + lo);
+    }
+}
+
+// Any other size is taken as 512 blocks, whose pointers the device can encode.
+TEST(MemoryBuilder, TheDeviceKnowsTwoMemorySizes) {
+    for (const auto& [asked, taken] : {std::pair{1024, 1024}, {512, 512}, {4, 512}, {2048, 512}}) {
+        sim::DeviceConfig config;
+        config.memorySize = asked;
+        config.wrappedProfile = true;
+        EXPECT_EQ(sim::Device(config).MemorySize(), taken) << asked;
     }
 }
 
