@@ -4,7 +4,6 @@
 // database.
 
 #include "link/CommModule.h"
-#include "platform/StringTable.h"
 #include "profile/BackupFile.h"
 #include "profile/ProfileArea.h"
 #include "profile/ProfileKeeper.h"
@@ -40,8 +39,8 @@ using Bytes = std::vector<std::uint8_t>;
 using Rows = std::vector<std::string>;
 
 constexpr const char* kFileName = "513.004711.bin";
-constexpr const char* kStamp = "20260305-140709";
 constexpr const char* kBackupRow = "Backup dive computer profile";
+const std::string kArchived = "archive/513.004711.20260305-140709.bin";
 
 // A task-log row as the recording log keeps it.
 std::string Row(int icon, std::string event, std::string status = "") { return std::to_string(icon) + "|" + event + "|" + status; }
@@ -60,8 +59,7 @@ fs::path WriteBytes(const fs::path& path, const Bytes& bytes)
 void Poke(Bytes& bytes, int block, int column, int value)
 {
     const std::size_t at = 34 + 2 * static_cast<std::size_t>((block - 1) + 1024 * column);
-    bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
-    bytes[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    bytes[at] = static_cast<std::uint8_t>(value & 0xFF), bytes[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
 void Repoint(Bytes& bytes, std::array<std::uint8_t, 4> pointers)
 {
@@ -70,8 +68,7 @@ void Repoint(Bytes& bytes, std::array<std::uint8_t, 4> pointers)
     for (int k = 0; k < 16; ++k) bytes[16] = static_cast<std::uint8_t>(bytes[16] + bytes[k]);
 }
 
-// Built by hand: serial 004711, pointers 16..596 of a 512 memory, blocks 1..73
-// with address and sum.
+// Built by hand: serial 004711, pointers 16..596 of a 512 memory, blocks 1..73 with address and sum.
 Bytes GoodFile()
 {
     Bytes bytes(266274);
@@ -79,82 +76,11 @@ Bytes GoodFile()
     for (int b = 1; b <= 73; ++b) {
         int sum = 0;
         for (int c = 1; c <= 128; ++c) Poke(bytes, b, c, (b * 3 + c * 11) % 256), sum += (b * 3 + c * 11) % 256;
-        Poke(bytes, b, 0, 8 * (b - 1));
-        Poke(bytes, b, 129, sum % 256);
+        Poke(bytes, b, 0, 8 * (b - 1)), Poke(bytes, b, 129, sum % 256);
     }
     Repoint(bytes, {0x00, 0x01, 0x40, 0x25});
     return bytes;
 }
-
-class ProfileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        fs::remove_all(root_);
-        fs::create_directories(folders_.Program);
-        MakeDevice();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(dialogs_.Finished()) << "a scripted message box was never shown";
-        fs::remove_all(root_);
-    }
-
-    // A new device on the line; the saved profile stays, as in a real run.
-    void MakeDevice(int memorySize = 512, bool wrapped = false, int blocks = 40, int serial = 4711)
-    {
-        link_.reset();
-        sim::DeviceConfig config;
-        config.memorySize = memorySize_ = memorySize;
-        config.wrappedProfile = wrapped, config.profileBlocks = blocks, config.serialNumber = serial;
-        harness_ = std::make_unique<sim::VirtualHarness>(config);
-        link_ = std::make_unique<CommModule>(harness_->Port(), harness_->Clock(), harness_->Pump());
-        std::string error;
-        ASSERT_TRUE(harness_->Port().Open(&error)) << error;
-        link_->State().ResizeReceiveBuffers(static_cast<std::size_t>(memorySize_) * 136 + 2);
-    }
-    ProfileKeeper Keeper()
-    {
-        ProfileSeams seams{*link_, log_, dialogs_, texts_, priority_, time_, folders_, [this] { ++resets_; },
-                           [this] { return harness_->Port().IsOpen() || harness_->Port().Open(nullptr); }};
-        return ProfileKeeper(saved_, seams, {513, memorySize_});
-    }
-    std::string Text(int id) const { return texts_.GetText(id); }
-    Bytes& Memory() { return harness_->Dev().Memory(); }
-    void SetPointers(std::array<std::uint8_t, 4> bytes) { std::copy(bytes.begin(), bytes.end(), Memory().begin() + 72); }
-    void MakeFolderAFile(const fs::path& folder) { fs::remove_all(folder), std::ofstream(folder) << "not a folder"; }
-    int Frames(std::uint8_t command, std::size_t size = 4) const
-    {
-        int count = 0;
-        for (const auto& frame : harness_->Frames()) count += frame.bytes.size() == size && frame.bytes[0] == command;
-        return count;
-    }
-    fs::path Backup() const { return folders_.Program / kFileName; }
-    // A backup, then new code erases the device's profile.
-    Bytes BackupThenNewCode()
-    {
-        const Bytes original = Memory();
-        Keeper().BackupProfile();
-        EXPECT_TRUE(fs::exists(Backup()));
-        sim::ClearLogbook(Memory(), memorySize_);
-        saved_.ProfileSafe = false;
-        log_.rows.clear();
-        return original;
-    }
-
-    fs::path root_ = fs::temp_directory_path() / ("profiletest-" + std::to_string(::getpid()));
-    BackupFolders folders_{root_ / "program", root_ / "user"};
-    int memorySize_ = 512;
-    std::unique_ptr<sim::VirtualHarness> harness_;
-    std::unique_ptr<CommModule> link_;
-    const pelora::TextSource& texts_ = testsupport::EnglishTexts();
-    SavedProfile saved_;
-    testsupport::RecordingTaskLog log_;
-    testsupport::ScriptedDialogs dialogs_;
-    testsupport::RecordingPriority priority_;
-    testsupport::FixedLocalTime time_;
-    int resets_ = 0;
-};
 
 TEST(ProfileArea, DecodesPointersAndCountsBlocks)
 {
@@ -177,13 +103,14 @@ TEST(ProfileArea, DecodesPointersAndCountsBlocks)
     }
 }
 
+// Column by column, each element low byte first, half the values negative;
+// every row comes back, whether or not the file is valid.
 TEST(BackupFile, WritesEveryByteInPlaceAndReadsItBack)
 {
     BackupContent content;
     for (int k = 0; k < 17; ++k) content.ProfileHeader[k] = 200 + k, content.BackupSerialDigits[k] = k;
     Bytes expected(content.ProfileHeader.begin(), content.ProfileHeader.end());
     expected.insert(expected.end(), content.BackupSerialDigits.begin(), content.BackupSerialDigits.end());
-    // Column by column, each element low byte first; half the values are negative.
     for (int j = 0; j < 130; ++j)
         for (int i = 1; i <= 1024; ++i) {
             const std::uint16_t cell = (i * 131 + j * 257) * 7;
@@ -191,9 +118,7 @@ TEST(BackupFile, WritesEveryByteInPlaceAndReadsItBack)
             expected.push_back(cell & 0xFF), expected.push_back(cell >> 8);
         }
     const Bytes encoded = EncodeBackupFile(content);
-    ASSERT_EQ(encoded.size(), 266274u);
-    EXPECT_EQ(std::mismatch(encoded.begin(), encoded.end(), expected.begin()).first - encoded.begin(), 266274);
-    // Every row comes back, whether or not the file is valid.
+    EXPECT_TRUE(encoded == expected);
     const BackupReadResult read = ParseBackupFile(encoded, 512);
     ASSERT_TRUE(read.Content);
     EXPECT_TRUE(EncodeBackupFile(*read.Content) == encoded);
@@ -228,15 +153,23 @@ TEST(BackupFile, ReportsTheFirstDamage)
     }
 }
 
-TEST_F(ProfileTest, FileWriteReplacesTheFileWholeOrNotAtAll)
+// A folder of its own for each file operation.
+class BackupFileWrite : public ::testing::Test {
+protected:
+    void SetUp() override { fs::remove_all(dir_), fs::create_directories(dir_); }
+    void TearDown() override { fs::remove_all(dir_); }
+    const fs::path dir_ = fs::temp_directory_path() / ("backupfiletest-" + std::to_string(::getpid()));
+};
+using BackupFileMove = BackupFileWrite;
+using BackupTool = BackupFileWrite;
+
+TEST_F(BackupFileWrite, ReplacesTheFileWholeOrNotAtAll)
 {
-    const fs::path dir = folders_.Program;
     const Bytes earlier = {1, 2, 3}, good = GoodFile();
-    const fs::path target = WriteBytes(dir / kFileName, earlier);
+    const fs::path target = WriteBytes(dir_ / kFileName, earlier);
     std::string error;
     EXPECT_TRUE(WriteFileAtomically(target, good, &error)) << error;
     EXPECT_EQ(FileBytes(target), good);
-
 #ifndef _WIN32
     // A disk that fills up, which chmod cannot arrange for root: a file size limit.
     WriteBytes(target, earlier);
@@ -252,25 +185,23 @@ TEST_F(ProfileTest, FileWriteReplacesTheFileWholeOrNotAtAll)
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(FileBytes(target), earlier);
 #endif
-
-    fs::create_directories(dir / "taken.bin" / "inside");
-    EXPECT_FALSE(WriteFileAtomically(dir / "taken.bin", good, &error));
+    fs::create_directories(dir_ / "taken.bin" / "inside");
+    EXPECT_FALSE(WriteFileAtomically(dir_ / "taken.bin", good, &error));
     EXPECT_EQ(error.rfind("cannot rename", 0), 0u) << error;
     // Neither failure leaves its temporary file behind.
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{kFileName, "taken.bin"}));
 }
 
-TEST_F(ProfileTest, FileMoveGoesAsideWithoutOverwritingAndTellsTheTime)
+TEST_F(BackupFileMove, GoesAsideWithoutOverwritingAndTellsTheTime)
 {
-    const fs::path dir = folders_.Program;
-    const fs::path backup = dir / kFileName, archive = dir / "archive";
-    const fs::path damaged = dir / "513.004711.bin.damaged-20261206-235300";
+    const fs::path backup = dir_ / kFileName, archive = dir_ / "archive";
+    const fs::path damaged = dir_ / "513.004711.bin.damaged-20261206-235300";
     const fs::path archived = archive / "513.004711.20261206-235300.bin";
     const fs::path used[] = {archived, archive / "513.004711.20261206-235300-2.bin",
                              archive / "513.004711.20261206-235300-3.bin", damaged,
-                             dir / "513.004711.bin-2.damaged-20261206-235300"};
+                             dir_ / "513.004711.bin-2.damaged-20261206-235300"};
     std::string error;
     for (std::uint8_t n = 0; n < 5; ++n) {
         WriteBytes(backup, {n});
@@ -278,35 +209,31 @@ TEST_F(ProfileTest, FileMoveGoesAsideWithoutOverwritingAndTellsTheTime)
     }
     EXPECT_EQ(MoveFile(backup, archived, &error), std::nullopt);
     EXPECT_EQ(error.rfind("cannot move " + backup.string(), 0), 0u) << error;
-
 #ifndef _WIN32
     // Local time in a zone 5:30 east of UTC, so that UTC would show.
-    const fs::path file = WriteBytes(dir / "f.bin", {1});
+    const fs::path file = WriteBytes(dir_ / "f.bin", {1});
     const utimbuf times{1800000000, 1800000000};  // 2027-01-15 08:00:00 UTC
     ASSERT_EQ(::utime(file.c_str(), &times), 0);
     const char* zone = std::getenv("TZ");
     const std::string saved = zone ? zone : "";
-    ::setenv("TZ", "XST-5:30", 1);
-    ::tzset();
+    ::setenv("TZ", "XST-5:30", 1), ::tzset();
     const auto modified = FileModifiedTime(file);
-    zone ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
+    zone ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ"), ::tzset();
     ASSERT_TRUE(modified);
     EXPECT_EQ(FileStamp(*modified), "20270115-133000");
 #endif
-    EXPECT_EQ(FileModifiedTime(dir / "missing"), std::nullopt);
+    EXPECT_EQ(FileModifiedTime(dir_ / "missing"), std::nullopt);
 }
 
-#ifndef _WIN32  // the tools run where the tests are built
+#ifndef _WIN32  // the tool runs where the tests are built
 
 // Files from `make` and damaged ones, as `info` shows them, and the exit codes.
-TEST_F(ProfileTest, ToolMakesAndShowsBackups)
+TEST_F(BackupTool, MakesAndShowsBackups)
 {
-    const fs::path dir = folders_.Program;
     Bytes badSerial = GoodFile();
     badSerial[17] = 10;
-    const auto file = [&](const char* name, const Bytes& bytes) { return "'" + WriteBytes(dir / name, bytes).string() + "'"; };
-    const std::string good = file("good.bin", GoodFile()), made = "'" + (dir / "made.bin").string() + "'";
+    const auto file = [&](const char* name, const Bytes& bytes) { return "'" + WriteBytes(dir_ / name, bytes).string() + "'"; };
+    const std::string good = file("good.bin", GoodFile()), made = "'" + (dir_ / "made.bin").string() + "'";
     struct Case { std::string args; int exitCode; std::string output; };  // a final '*': anything after
     const Case cases[] = {
         {"info " + good, 0, "size=266274\nserial=004711\nstart=16\nend=596\nblocks=73\nvalid=yes\n"},
@@ -317,8 +244,7 @@ TEST_F(ProfileTest, ToolMakesAndShowsBackups)
         {"make " + made + " --serial 123456 --blocks 20", 0, ""},
         {"info " + made, 0, "size=266274\nserial=123456\nstart=16\nend=175\nblocks=20\nvalid=yes\n"},
         {"make " + made + " --memory-size 1024 --wrapped --blocks 3 --seed 9", 0, ""},
-        {"info --memory-size 1024 " + made, 0,
-         "size=266274\nserial=004711\nstart=48\nend=8159\nblocks=1018\nvalid=yes\n"},
+        {"info --memory-size 1024 " + made, 0, "size=266274\nserial=004711\nstart=48\nend=8159\nblocks=1018\nvalid=yes\n"},
         {"make " + made + " --memory-size 1024 --blocks 1024", 2, ""},  // the pointers fit, the memory not
         {"info", 2, ""},
         {"dump " + good, 2, ""},
@@ -328,14 +254,83 @@ TEST_F(ProfileTest, ToolMakesAndShowsBackups)
         FILE* pipe = ::popen((std::string("'") + PROFILETOOL_EXECUTABLE + "' " + c.args + " 2>/dev/null").c_str(), "r");
         ASSERT_TRUE(pipe);
         std::string output;
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        for (char buffer[512]; std::fgets(buffer, sizeof buffer, pipe);) output += buffer;
         const int status = ::pclose(pipe);
         EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.exitCode);
         EXPECT_EQ(c.output.ends_with('*') ? output.substr(0, c.output.size() - 1) + "*" : output, c.output);
     }
 }
 #endif
+
+class ProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::remove_all(root_), fs::create_directories(folders_.Program), MakeDevice(); }
+    void TearDown() override
+    {
+        EXPECT_TRUE(dialogs_.Finished()) << "a scripted message box was never shown";
+        fs::remove_all(root_);
+    }
+
+    // A new device on the line; the saved profile stays, as in a real run.
+    void MakeDevice(int memorySize = 512, bool wrapped = false, int blocks = 40, int serial = 4711)
+    {
+        link_.reset();
+        sim::DeviceConfig config;
+        config.memorySize = memorySize_ = memorySize;
+        config.wrappedProfile = wrapped, config.profileBlocks = blocks, config.serialNumber = serial;
+        harness_ = std::make_unique<sim::VirtualHarness>(config);
+        link_ = std::make_unique<CommModule>(harness_->Port(), harness_->Clock(), harness_->Pump());
+        std::string error;
+        ASSERT_TRUE(harness_->Port().Open(&error)) << error;
+        link_->State().ResizeReceiveBuffers(static_cast<std::size_t>(memorySize_) * 136 + 2);
+        log_.rows.clear();
+    }
+    ProfileKeeper Keeper()
+    {
+        ProfileSeams seams{*link_, log_, dialogs_, texts_, priority_, time_, folders_, [this] { ++resets_; },
+                           [this] { return harness_->Port().IsOpen() || harness_->Port().Open(nullptr); }};
+        return ProfileKeeper(saved_, seams, {513, memorySize_});
+    }
+    std::string Text(int id) const { return texts_.GetText(id); }
+    Bytes& Memory() { return harness_->Dev().Memory(); }
+    void SetPointers(std::array<std::uint8_t, 4> bytes) { std::copy(bytes.begin(), bytes.end(), Memory().begin() + 72); }
+    void MakeFolderAFile(const fs::path& folder) { fs::remove_all(folder), std::ofstream(folder) << "not a folder"; }
+    // Frames of `command` with `size` bytes; with `distinct`, how many addresses they name.
+    int Frames(std::uint8_t command, std::size_t size = 4, bool distinct = false) const
+    {
+        std::set<int> addresses;
+        int count = 0;
+        for (const auto& frame : harness_->Frames())
+            if (frame.bytes.size() == size && frame.bytes[0] == command)
+                ++count, addresses.insert(frame.bytes[1] * 256 + frame.bytes[2]);
+        return distinct ? static_cast<int>(addresses.size()) : count;
+    }
+    fs::path Backup() const { return folders_.Program / kFileName; }
+    // A backup, then new code erases the device's profile.
+    Bytes BackupThenNewCode()
+    {
+        const Bytes original = Memory();
+        Keeper().BackupProfile();
+        EXPECT_TRUE(fs::exists(Backup()));
+        sim::ClearLogbook(Memory(), memorySize_);
+        saved_.ProfileSafe = false;
+        log_.rows.clear();
+        return original;
+    }
+
+    fs::path root_ = fs::temp_directory_path() / ("profiletest-" + std::to_string(::getpid()));
+    BackupFolders folders_{root_ / "program", root_ / "user"};
+    int memorySize_ = 512;
+    std::unique_ptr<sim::VirtualHarness> harness_;
+    std::unique_ptr<CommModule> link_;
+    const pelora::TextSource& texts_ = testsupport::EnglishTexts();
+    SavedProfile saved_;
+    testsupport::RecordingTaskLog log_;
+    testsupport::ScriptedDialogs dialogs_;
+    testsupport::RecordingPriority priority_;
+    testsupport::FixedLocalTime time_;
+    int resets_ = 0;
+};
 
 // The pointers decide what is saved: nothing for equal pointers, the blocks
 // from unit 16 to the end pointer's block otherwise, up to the top of memory
@@ -364,18 +359,14 @@ TEST_F(ProfileTest, BackupAndRestoreGiveTheDeviceItsProfileByteForByte)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.memorySize << ", " << c.blocks << " blocks");
-        fs::remove_all(root_);
-        fs::create_directories(folders_.Program);
+        SetUp();
         if (c.laterRun) MakeFolderAFile(folders_.Program);
         const fs::path file = (c.laterRun ? folders_.User : folders_.Program) / kFileName;
         const auto newDevice = [&] { MakeDevice(c.memorySize, c.wrapped, c.wrapped ? 300 : std::max(c.blocks, 0)); };
         newDevice();
         if (c.pointers) SetPointers(*c.pointers);
         const Bytes original = Memory();
-        log_.rows.clear();
-        if (*c.fault) {
-            EXPECT_TRUE(harness_->Faults().Apply(c.fault));
-        }
+        if (*c.fault) { EXPECT_TRUE(harness_->Faults().Apply(c.fault)); }
         Keeper().BackupProfile();
 
         EXPECT_EQ(Frames(0xB4), 2 * (1 + std::max(c.blocks, 0)) + c.rereads);
@@ -423,13 +414,12 @@ TEST_F(ProfileTest, DamagedBackupFilesAreSetAsideAndTheDeviceIsRead)
     };
     Keeper().BackupProfile();
     const Bytes good = FileBytes(Backup());
-    const auto aside = folders_.Program / (std::string(kFileName) + ".damaged-" + kStamp);
+    const auto aside = folders_.Program / (std::string(kFileName) + ".damaged-20260305-140709");
     for (const auto& [name, damage] : damages) {
         SCOPED_TRACE(name);
         Bytes bytes = good;
         damage(bytes);
         WriteBytes(Backup(), bytes);
-        log_.rows.clear();
         MakeDevice();
         Keeper().BackupProfile();
 
@@ -443,14 +433,15 @@ TEST_F(ProfileTest, DamagedBackupFilesAreSetAsideAndTheDeviceIsRead)
 
 // A backup left by a run that stopped before its code went in must not
 // silently overwrite dives logged since: the diver decides, and keeping the
-// device's profile keeps the old file in the archive.
+// device's profile keeps the old file in the archive, or stops the backup
+// when the archive cannot take it.
 TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
 {
     Keeper().BackupProfile();
     Keeper().BackupProfile();  // the device unchanged: the file is used without a question
     const Bytes oldFile = FileBytes(Backup());
     const std::string date = ReadableStamp(*FileModifiedTime(Backup()));
-    const auto archived = folders_.Program / "archive" / (std::string("513.004711.") + kStamp + ".bin");
+    const auto archived = folders_.Program / kArchived;
     SetPointers({0x00, 0x01, 0x70, 0x15});  // a dive logged since: one block more
     for (const Answer answer : {Answer::No, Answer::Yes}) {
         SCOPED_TRACE(answer == Answer::Yes ? "keep the device's profile" : "use the file");
@@ -466,8 +457,6 @@ TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
     const auto fresh = ReadBackupFile(Backup(), 512);
     EXPECT_TRUE(fresh.Valid() && fresh.Area.BlockCount == 41) << fresh.Detail;
 
-    // An archive that cannot take the file: the backup stops rather than overwrite it.
-    fs::remove_all(archived.parent_path());
     MakeFolderAFile(archived.parent_path());
     SetPointers({0x00, 0x01, 0x80, 0x15});
     const Bytes kept = FileBytes(Backup());
@@ -483,7 +472,7 @@ TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
 // status 280 with its error row, the stage reset, and no file.
 TEST_F(ProfileTest, AFailedBackupWritesNoFileAndSaysWhy)
 {
-    struct Case { const char* name; std::function<void()> arrange; int errorText; std::size_t blockReads; };
+    struct Case { const char* name; std::function<void()> arrange; int errorText, blockReads; };
     const Case cases[] = {
         {"block read fails", [&] { harness_->Faults().Reject(0xB4, 1000, 5); }, 797, 3},
         {"a block's reads never agree", [&] {
@@ -499,18 +488,13 @@ TEST_F(ProfileTest, AFailedBackupWritesNoFileAndSaysWhy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MakeDevice(c.errorText == 1002 ? 1024 : 512);
-        log_.rows.clear();
         resets_ = 0;
         c.arrange();
         Keeper().BackupProfile();
 
-        EXPECT_TRUE(link_->State().CommFailed);
-        EXPECT_TRUE(saved_.ProfileRestorePending);
+        EXPECT_TRUE(link_->State().CommFailed && saved_.ProfileRestorePending);
         EXPECT_EQ(resets_, 1);
-        std::set<int> addresses;  // a resent read is one block
-        for (const auto& frame : harness_->Frames())
-            if (frame.bytes.size() == 4 && frame.bytes[0] == 0xB4) addresses.insert(frame.bytes[1] * 256 + frame.bytes[2]);
-        EXPECT_EQ(addresses.size(), c.blockReads);
+        EXPECT_EQ(Frames(0xB4, 4, true), c.blockReads) << "a resent read is one block";
         EXPECT_EQ(log_.rows, (Rows{Row(0, kBackupRow, Text(280)), Row(2, Text(c.errorText))}));
         EXPECT_FALSE(fs::is_regular_file(Backup()));
     }
@@ -557,7 +541,7 @@ TEST_F(ProfileTest, AFailedRestoreKeepsTheFileAndSaysWhy)
 // archive), retry while the device is away, or connect another device.
 TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
 {
-    const fs::path archived = folders_.Program / "archive" / (std::string("513.004711.") + kStamp + ".bin");
+    const fs::path archived = folders_.Program / kArchived;
     struct Case { const char* name; std::vector<Answer> answers; std::function<void()> arrange; bool restored, archived;
                   std::vector<std::int32_t> priorities; };
     const Case cases[] = {
@@ -578,7 +562,7 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(folders_.Program / "archive");
+        fs::remove_all(archived.parent_path());
         MakeDevice();
         const Bytes original = BackupThenNewCode();
         priority_.classes.clear();
