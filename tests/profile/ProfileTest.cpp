@@ -301,8 +301,10 @@ protected:
         std::set<int> addresses;
         int count = 0;
         for (const auto& frame : harness_->Frames())
-            if (frame.bytes.size() == size && frame.bytes[0] == command)
-                ++count, addresses.insert(frame.bytes[1] * 256 + frame.bytes[2]);
+            if (frame.bytes.size() == size && frame.bytes[0] == command) {
+                ++count;
+                if (distinct) addresses.insert(frame.bytes[1] * 256 + frame.bytes[2]);
+            }
         return distinct ? static_cast<int>(addresses.size()) : count;
     }
     fs::path Backup() const { return folders_.Program / kFileName; }
