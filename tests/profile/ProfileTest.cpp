@@ -59,7 +59,8 @@ fs::path WriteBytes(const fs::path& path, const Bytes& bytes)
 void Poke(Bytes& bytes, int block, int column, int value)
 {
     const std::size_t at = 34 + 2 * static_cast<std::size_t>((block - 1) + 1024 * column);
-    bytes[at] = static_cast<std::uint8_t>(value & 0xFF), bytes[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    bytes[at] = static_cast<std::uint8_t>(value & 0xFF);
+    bytes[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
 void Repoint(Bytes& bytes, std::array<std::uint8_t, 4> pointers)
 {
@@ -76,7 +77,8 @@ Bytes GoodFile()
     for (int b = 1; b <= 73; ++b) {
         int sum = 0;
         for (int c = 1; c <= 128; ++c) Poke(bytes, b, c, (b * 3 + c * 11) % 256), sum += (b * 3 + c * 11) % 256;
-        Poke(bytes, b, 0, 8 * (b - 1)), Poke(bytes, b, 129, sum % 256);
+        Poke(bytes, b, 0, 8 * (b - 1));
+        Poke(bytes, b, 129, sum % 256);
     }
     Repoint(bytes, {0x00, 0x01, 0x40, 0x25});
     return bytes;
@@ -264,7 +266,12 @@ TEST_F(BackupTool, MakesAndShowsBackups)
 
 class ProfileTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::remove_all(root_), fs::create_directories(folders_.Program), MakeDevice(); }
+    void SetUp() override
+    {
+        fs::remove_all(root_);
+        fs::create_directories(folders_.Program);
+        MakeDevice();
+    }
     void TearDown() override
     {
         EXPECT_TRUE(dialogs_.Finished()) << "a scripted message box was never shown";
