@@ -1,6 +1,6 @@
 #pragma once
 
-#include "firmware/BlockTable.h"
+#include "link/BlockTable.h"
 
 #include <array>
 #include <cstdint>
