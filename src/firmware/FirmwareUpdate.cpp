@@ -73,6 +73,9 @@ void FirmwareUpdate::UpdateFirmware()
 {
     auto& link = seams_.Link.State();
     unconfirmed_ = false;
+    // Each update meets its device afresh: a revision read from an earlier
+    // device in this run says nothing about this one.
+    DeviceCodeRevision = 0;
     progress_.Start();
     seams_.Priority.SetProcessPriority(0, 0, HighPriorityClass);
     try {

@@ -38,8 +38,7 @@ struct UpdateSeams {
 
 // The update itself: identification, the version decision, the profile
 // backup, the code upload, the restart wait, the verification, the profile
-// restore and the final row. Lives for the whole run: the device's code
-// revision read by one update is what the next one starts from.
+// restore and the final row. Lives for the whole run.
 class FirmwareUpdate {
 public:
     FirmwareUpdate(const ImageState& image, SavedProfile& profile, UpdateSeams seams);

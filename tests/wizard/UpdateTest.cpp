@@ -161,8 +161,6 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         {"too old for the image", [](auto& d) { d.codeVersion = "19"; }, {},
          {"2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|"}},
         {"another model", {}, [&] { harness_->Dev().SetModelKey("NAVIX"); }, {"2|" + Text(783) + " Pelora 1D!|"}},
-        {"Code2Only, device revision higher", {}, [&] { window_->Update().DeviceCodeRevision = 9; }, {Row(1, 785)},
-         false, true, Layout::Code2Only},
         {"silent at the identification", {}, [&] { harness_->Faults().UnplugAt(harness_->Now()); },
          {Row(0, 782, 280), Row(2, 150)}},
         {"block 5 of 10 refused", {}, [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 4); },
