@@ -12,7 +12,16 @@ public:
     enum class Answer { Ok, Cancel, Yes, No };
 
     virtual ~Dialogs() = default;
+    // Esc and the box's close button answer Cancel (No for Yes/No).
     virtual Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) = 0;
+    // A question whose answers differ in what they keep of the diver's data:
+    // Esc and the box's close button give `keeps`, so a box dismissed in a
+    // hurry never destroys anything.
+    virtual Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps)
+    {
+        (void)keeps;
+        return Show(icon, buttons, title, text);
+    }
 };
 
 }  // namespace pelora

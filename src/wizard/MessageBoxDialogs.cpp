@@ -1,10 +1,34 @@
 #include "MessageBoxDialogs.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace pelora {
 
+namespace {
+
+QMessageBox::StandardButton ButtonOf(Dialogs::Answer answer)
+{
+    switch (answer) {
+    case Dialogs::Answer::Ok: return QMessageBox::Ok;
+    case Dialogs::Answer::Cancel: return QMessageBox::Cancel;
+    case Dialogs::Answer::Yes: return QMessageBox::Yes;
+    case Dialogs::Answer::No: return QMessageBox::No;
+    }
+    return QMessageBox::Cancel;
+}
+
+}  // namespace
+
 Dialogs::Answer MessageBoxDialogs::Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text)
+{
+    const Answer dismissed =
+        buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+    return Ask(icon, buttons, title, text, dismissed);
+}
+
+Dialogs::Answer MessageBoxDialogs::Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text,
+                                       Answer keeps)
 {
     QMessageBox box(parent_);
     box.setWindowTitle(QString::fromStdString(title));
@@ -26,13 +50,18 @@ Dialogs::Answer MessageBoxDialogs::Show(Icon icon, Buttons buttons, const std::s
         box.setDefaultButton(QMessageBox::Yes);
         break;
     }
+    // Esc and the close button take the answer that keeps the diver's data.
+    if (QAbstractButton* escape = box.button(ButtonOf(keeps))) box.setEscapeButton(escape);
     // The main window stays on top of everything; its boxes must too.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    switch (box.exec()) {
+    box.exec();
+    if (box.clickedButton() == nullptr) return keeps;
+    switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Ok: return Answer::Ok;
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
-    default: return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    case QMessageBox::Cancel: return Answer::Cancel;
+    default: return keeps;
     }
 }
 

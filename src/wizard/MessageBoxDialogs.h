@@ -11,6 +11,7 @@ class MessageBoxDialogs : public Dialogs {
 public:
     explicit MessageBoxDialogs(QWidget* parent) : parent_(parent) {}
     Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override;
+    Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps) override;
 
 private:
     QWidget* parent_;

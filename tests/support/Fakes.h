@@ -26,12 +26,19 @@ public:
         std::string title;
         std::string text;
         Answer answer;
+        bool escape = false;  // dismissed with Esc: the answer is the one that keeps data
     };
     void Expect(Box box) { script_.push_back(std::move(box)); }
     bool Finished() const { return script_.empty(); }
     std::vector<std::string> shownTexts;
 
     Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override
+    {
+        const Answer dismissed =
+            buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+        return Ask(icon, buttons, title, text, dismissed);
+    }
+    Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps) override
     {
         shownTexts.push_back(text);
         if (script_.empty()) {
@@ -46,7 +53,7 @@ public:
         if (!box.text.empty()) {
             EXPECT_EQ(text, box.text);
         }
-        return box.answer;
+        return box.escape ? keeps : box.answer;
     }
 
 private:

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 #include <fstream>
 
 #define SQLITE_HAS_CODEC 1
@@ -52,18 +54,29 @@ TEST(StepInstructions, PagesNumberOnAndOnlyPageTwoShowsTheIllustration)
 }
 
 // The window's own boxes stay on top like the window; a Yes/No box defaults
-// to Yes, and Escape answers No.
-TEST(MessageBoxes, OnTopYesByDefaultEscapeAnswersNo)
+// to Yes. Esc and the box's close button give the answer that keeps the
+// diver's data: No unless the question says otherwise.
+TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
 {
-    std::string seen;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        seen = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? "on top, " : "below, ";
-        seen += box->defaultButton() == box->button(QMessageBox::Yes) ? "Yes" : "not Yes";
-        QTest::keyClick(box, Qt::Key_Escape);
-    });
-    EXPECT_EQ(pelora::MessageBoxDialogs(nullptr).Show(Icon::Question, Buttons::YesNo, "Update", "Go?"), Answer::No);
-    EXPECT_EQ(seen, "on top, Yes");
+    struct Case { Buttons buttons; std::optional<Answer> keeps; bool closeButton; Answer expected; };
+    const Case cases[] = {{Buttons::YesNo, {}, false, Answer::No},
+                          {Buttons::YesNo, Answer::Yes, false, Answer::Yes},
+                          {Buttons::YesNo, Answer::Yes, true, Answer::Yes},
+                          {Buttons::OkCancel, {}, true, Answer::Cancel}};
+    for (const Case& c : cases) {
+        std::string seen;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            seen = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? "on top" : "below";
+            if (c.buttons == Buttons::YesNo && box->defaultButton() != box->button(QMessageBox::Yes)) seen += ", not Yes";
+            c.closeButton ? (void)box->close() : QTest::keyClick(box, Qt::Key_Escape);
+        });
+        pelora::MessageBoxDialogs boxes(nullptr);
+        const Answer answer = c.keeps ? boxes.Ask(Icon::Question, c.buttons, "Update", "Go?", *c.keeps)
+                                      : boxes.Show(Icon::Question, c.buttons, "Update", "Go?");
+        EXPECT_EQ(answer, c.expected);
+        EXPECT_EQ(seen, "on top");
+    }
 }
 
 // Start-up goes on after a box it can live with, or ends before the window
