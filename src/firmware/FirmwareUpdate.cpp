@@ -31,6 +31,9 @@ enum TextId {
     RestartWaitText = 803,
     NotFinishedText = 814,
     ProfileKeptText = 815,
+    ProfileNotReadText = 797,
+    NothingChangedText = 1012,
+    ProfileBackText = 1013,
 };
 
 constexpr int kClockFlag = 233;
@@ -72,7 +75,7 @@ bool FirmwareUpdate::RevisionShown() const { return image_.RevisionSetting >= 1 
 void FirmwareUpdate::UpdateFirmware()
 {
     auto& link = seams_.Link.State();
-    unconfirmed_ = false;
+    unconfirmed_ = codeSent_ = restored_ = profileLookedUp_ = false;
     // Each update meets its device afresh: a revision read from an earlier
     // device in this run says nothing about this one.
     DeviceCodeRevision = 0;
@@ -83,13 +86,13 @@ void FirmwareUpdate::UpdateFirmware()
         switch (DecideByLayout()) {
         case Decision::Stop: return;
         case Decision::NothingToUpdate:
-            ReportNothingToUpdate();
-            if (!profile_.ProfileRestorePending) return;
+            if (!ProfileWaiting()) return;
             break;  // a profile saved by an earlier run goes back
         case Decision::Update:
             LogDeviceCode();
             if (profile_.ProfileRestorePending) {
                 progress_.Enter(UpdateProgress::Backup);
+                profileLookedUp_ = true;
                 seams_.Profile(log_).BackupProfile();
             }
             // Never code without a saved profile: a failed backup stops here.
@@ -98,10 +101,13 @@ void FirmwareUpdate::UpdateFirmware()
         }
         WriteProfileBack();
     } catch (const LinkRuntimeError&) {
-        // The port refused to send (the cable was pulled): the update failed.
+        // The port refused to send (the cable was pulled). Before the profile
+        // was looked at, nothing has changed: the device just did not answer.
+        if (!profileLookedUp_) {
+            FailNoAnswer();
+            return;
+        }
         link.CommFailed = true;
-        profile_.ProfileSafe = !profile_.ProfileRestorePending;
-        seams_.ResetStage();
     }
     FinishUpdate();
 }
@@ -158,17 +164,30 @@ FirmwareUpdate::Decision FirmwareUpdate::DecideByLayout()
     return stop(TaskLog::FailureIcon, Text(NotSupportedText) + " " + ProductName() + "!");
 }
 
-// The device's code is as new as the image's. A profile that an earlier run
-// saved and could not write back is written back now.
-void FirmwareUpdate::ReportNothingToUpdate()
+// The device's code is as new as the image's. True when a profile that an
+// earlier run saved is to go back now; also when block 0 could not be read
+// while a backup of this model is waiting (CommFailed set): the profile then
+// stays owed, and Close offers the recovery.
+bool FirmwareUpdate::ProfileWaiting()
 {
     log_.InsertTaskList(TaskLog::InfoIcon, Text(UpToDateText), "");
     if (profile_.ProfileRestorePending) {
-        if (seams_.Profile(log_).GetBackupProfile()) return;
+        profileLookedUp_ = true;
+        ProfileKeeper keeper = seams_.Profile(log_);
+        if (keeper.GetBackupProfile()) {
+            profile_.ProfileSafe = false;
+            return true;
+        }
+        if (seams_.Link.State().CommFailed && keeper.AnyBackupOfThisModel()) {
+            log_.InsertTaskList(TaskLog::FailureIcon, Text(ProfileNotReadText), "");
+            profile_.ProfileSafe = false;
+            return true;
+        }
         profile_.ProfileRestorePending = false;
     }
     seams_.ResetStage();
     seams_.Link.SetSleepMode();
+    return false;
 }
 
 void FirmwareUpdate::LogDeviceCode()
@@ -208,6 +227,7 @@ bool FirmwareUpdate::UploadAndRestart(int region, double restartSeconds)
 {
     const bool first = region == 1;
     progress_.Enter(first ? UpdateProgress::Upload1 : UpdateProgress::Upload2);
+    codeSent_ = true;
     if (first)
         UploadCode();
     else
@@ -218,27 +238,25 @@ bool FirmwareUpdate::UploadAndRestart(int region, double restartSeconds)
     return true;
 }
 
+// A failed step leaves the profile where the backup put it: on the device
+// while no file holds it, else in its file for the recovery at Close.
 void FirmwareUpdate::WriteProfileBack()
 {
-    if (!profile_.ProfileRestorePending) {
-        profile_.ProfileSafe = true;
-        return;
-    }
-    if (seams_.Link.State().CommFailed) {
-        profile_.ProfileSafe = false;  // Close offers the recovery
-        return;
-    }
+    if (!profile_.ProfileRestorePending || seams_.Link.State().CommFailed) return;
     progress_.Enter(UpdateProgress::Restore);
     seams_.Profile(log_).RestoreProfile();
+    restored_ = profile_.ProfileSafe;
 }
 
 // The outcome is the update's own, taken before the final mode command,
 // which clears the failure flag. An update whose new code was not confirmed
-// is not finished either.
+// is not finished either. After a failure, the last row says where the
+// diver's profile is.
 void FirmwareUpdate::FinishUpdate()
 {
     auto& link = seams_.Link;
-    const bool succeeded = !link.State().CommFailed && profile_.ProfileSafe && !unconfirmed_;
+    const bool profileBack = !profile_.ProfileRestorePending || restored_;
+    const bool succeeded = !link.State().CommFailed && profileBack && !unconfirmed_;
     try {
         link.SetSleepMode();
     } catch (const LinkRuntimeError&) {
@@ -247,8 +265,15 @@ void FirmwareUpdate::FinishUpdate()
         log_.InsertTaskList(TaskLog::InfoIcon, Text(FinishedText), "");
     } else {
         log_.InsertTaskList(TaskLog::FailureIcon, Text(NotFinishedText), "");
-        log_.InsertTaskList(TaskLog::InfoIcon, Text(ProfileKeptText), "");
+        if (!profile_.ProfileSafe)
+            log_.InsertTaskList(TaskLog::InfoIcon, Text(ProfileKeptText), "");
+        else if (restored_)
+            log_.InsertTaskList(TaskLog::InfoIcon, Text(ProfileBackText), "");
+        else if (!codeSent_)
+            log_.InsertTaskList(TaskLog::InfoIcon, Text(NothingChangedText), "");
     }
+    // The update is over, whichever way: normal priority, and Back for another run.
+    seams_.ResetStage();
     progress_.Finish();
 }
 

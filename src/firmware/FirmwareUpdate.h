@@ -55,7 +55,7 @@ private:
     enum class Decision { Update, NothingToUpdate, Stop };
     bool IdentifyDevice();
     Decision DecideByLayout();
-    void ReportNothingToUpdate();
+    bool ProfileWaiting();
     void LogDeviceCode();
     void UploadByLayout();
     bool UploadAndRestart(int region, double restartSeconds);
@@ -76,6 +76,12 @@ private:
     ProgressTaskLog log_;
     // The new code was sent and its version not confirmed.
     bool unconfirmed_ = false;
+    // An upload began: the device may no longer be as it was.
+    bool codeSent_ = false;
+    // The profile went back and its header record was verified.
+    bool restored_ = false;
+    // The backup folders were looked at for this device's profile.
+    bool profileLookedUp_ = false;
 };
 
 }  // namespace pelora

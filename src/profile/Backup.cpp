@@ -45,6 +45,8 @@ std::array<std::uint8_t, 16> HeaderRecordOfBlock0(const LinkState& link)
 }
 
 // Each BCD byte gives tens and units; the nibbles are taken as they are.
+// A nibble above 9 can carry the number past six digits: it is kept to its
+// last six, the form the file name and the file's digits take.
 std::int32_t SerialOfBlock0(const LinkState& link)
 {
     std::int32_t serial = 0;
@@ -52,7 +54,7 @@ std::int32_t SerialOfBlock0(const LinkState& link)
         const std::uint8_t b = BlockByte(link, kSerialByte + k);
         serial = serial * 100 + (b >> 4) * 10 + (b & 15);
     }
-    return serial;
+    return serial % 1000000;
 }
 
 bool PathExists(const std::filesystem::path& path)
@@ -94,51 +96,99 @@ bool ProfileKeeper::GetBackupProfile()
     if (!ReadAgreeingBlock(0)) return false;
 
     profile_.DeviceSerial = SerialOfBlock0(seams_.Link.State());
-    const std::filesystem::path path = FindBackupFile(BackupFileName(device_.ModelNumber, profile_.DeviceSerial));
-    profile_.BackupFilePath = path.string();
-    if (PathExists(path) && UseBackupFile(path)) return true;
+    const std::string fileName = BackupFileName(device_.ModelNumber, profile_.DeviceSerial);
+    profile_.BackupFilePath = DefaultBackupPath(fileName).string();
+    std::filesystem::path path;
+    BackupReadResult file;
+    if (ChooseBackupFile(fileName, &path, &file)) {
+        profile_.BackupFilePath = path.string();
+        UseBackupFile(file);
+        if (LoadedFileIsUsable(file)) return true;
+    }
     UseDeviceSerialDigits();
     return false;
 }
 
-std::filesystem::path ProfileKeeper::FindBackupFile(const std::string& fileName) const
+bool ProfileKeeper::AnyBackupOfThisModel() const
 {
-    for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User})
-        if (PathExists(folder / fileName)) return folder / fileName;
+    const std::string prefix = std::to_string(device_.ModelNumber) + ".";
+    for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User}) {
+        std::error_code error;
+        if (folder.empty()) continue;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() == prefix.size() + 10 && name.rfind(prefix, 0) == 0 && it->path().extension() == ".bin")
+                return true;
+        }
+    }
+    return false;
+}
+
+// Where a new backup of this device goes: the first backup folder.
+std::filesystem::path ProfileKeeper::DefaultBackupPath(const std::string& fileName) const
+{
     const auto& first = seams_.Folders.Program.empty() ? seams_.Folders.User : seams_.Folders.Program;
     return first / fileName;
 }
 
-// Loads the file into the saved profile and judges whether it is the
-// profile to restore.
-bool ProfileKeeper::UseBackupFile(const std::filesystem::path& path)
+// Both folders may hold a file of this device. A damaged one is set aside
+// and never hides a good one in the other folder; of the good ones, the
+// file whose header record equals the device's wins, else the newer.
+// False when no folder holds a file with a profile in it.
+bool ProfileKeeper::ChooseBackupFile(const std::string& fileName, std::filesystem::path* chosen,
+                                     BackupReadResult* chosenFile)
 {
-    const BackupReadResult file = ReadBackupFile(path, device_.MemorySize);
-    // The file is named after the device's serial number, so other digits
-    // inside mean it is not what its name says.
-    if (!file.Valid() || file.Serial != profile_.DeviceSerial) {
-        SetAsideDamagedFile(path);
-        return false;
+    const auto deviceHeader = HeaderRecordOfBlock0(seams_.Link.State());
+    bool found = false;
+    bool foundEqual = false;
+    std::filesystem::file_time_type foundTime{};
+    for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User}) {
+        const std::filesystem::path path = folder / fileName;
+        if (folder.empty() || !PathExists(path)) continue;
+        BackupReadResult file = ReadBackupFile(path, device_.MemorySize);
+        // The file is named after the device's serial number, so other digits
+        // inside mean it is not what its name says.
+        if (!file.Valid() || SerialDigits(file.Serial) != SerialDigits(profile_.DeviceSerial)) {
+            if (!SetAsideDamagedFile(path)) return false;
+            continue;
+        }
+        if (file.Area.Empty) continue;  // holds no profile: a new backup replaces it
+        const bool equal = std::equal(deviceHeader.begin(), deviceHeader.end(), file.Content->ProfileHeader.begin());
+        std::error_code noTime;
+        const auto time = std::filesystem::last_write_time(path, noTime);
+        const bool newer = !found || foundTime < time;
+        if (found && (foundEqual || (!equal && !newer))) continue;
+        *chosen = path;
+        *chosenFile = std::move(file);
+        found = true;
+        foundEqual = equal;
+        foundTime = time;
     }
+    return found;
+}
+
+// Loads the file's profile into the saved profile.
+void ProfileKeeper::UseBackupFile(const BackupReadResult& file)
+{
     profile_.ProfileHeader = file.Content->ProfileHeader;
     profile_.BackupSerialDigits = file.Content->BackupSerialDigits;
     profile_.ProfileBlocks = file.Content->ProfileBlocks;
-    if (file.Area.Empty) return false;  // holds no profile: it will be written anew
     profile_.ProfileEnd = file.Area.End;
     profile_.ProfileStart = ProfileStartUnit;
     profile_.ProfileBlockCount = static_cast<std::int16_t>(file.Area.BlockCount);
-    return LoadedFileIsUsable(file);
 }
 
 // A file left by a run that stopped before its code went in still matches
 // the device by serial number; if the diver has logged dives since, its
 // profile is older than the device's own. It is used without asking only
-// when the device's profile area is empty (new code) or unchanged.
+// when the device's profile area is empty (new code), unchanged, or changed
+// by this run's own attempt to write the file back.
 bool ProfileKeeper::LoadedFileIsUsable(const BackupReadResult& file)
 {
     const auto deviceHeader = HeaderRecordOfBlock0(seams_.Link.State());
     if (ProfileAreaOf(deviceHeader, device_.MemorySize).Empty) return true;
     if (std::equal(deviceHeader.begin(), deviceHeader.end(), file.Content->ProfileHeader.begin())) return true;
+    if (!profile_.RestoreBegunFrom.empty() && profile_.RestoreBegunFrom == profile_.BackupFilePath) return true;
     return !DiverKeepsDeviceProfile(profile_.BackupFilePath);
 }
 
@@ -149,8 +199,9 @@ bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
     const std::string question = WithArgument(Text(NewerDeviceProfile), date) + "\r\n\r\n" +
                                  Text(KeepDeviceProfileQuestion) + "\r\n\r\n" + Text(KeepDeviceProfileAnswer) +
                                  "\r\n" + WithArgument(Text(UseBackupFileAnswer), date);
-    const auto answer =
-        seams_.Dialog.Show(Dialogs::Icon::Question, Dialogs::Buttons::YesNo, Text(RecoveryTitle), question);
+    // Dismissing the box keeps the device's newer dives.
+    const auto answer = seams_.Dialog.Ask(Dialogs::Icon::Question, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
+                                          question, Dialogs::Answer::Yes);
     if (answer == Dialogs::Answer::No) return false;
     std::string reason;
     if (!ArchiveBackupFile(&reason)) {
@@ -164,18 +215,19 @@ bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
 
 // A damaged file is never sent and never destroyed: it is renamed aside,
 // and the backup goes on as if there were none. If even that fails, the
-// backup stops rather than overwrite it.
-void ProfileKeeper::SetAsideDamagedFile(const std::filesystem::path& path)
+// backup stops rather than overwrite it (false, CommFailed set).
+bool ProfileKeeper::SetAsideDamagedFile(const std::filesystem::path& path)
 {
     std::string reason;
     if (const auto moved = MoveFile(path, DamagedPath(path, seams_.Time.Now()), &reason)) {
         seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), moved->filename().string()),
                                   "");
-        return;
+        return true;
     }
     seams_.Link.State().CommFailed = true;
     seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
                        WithArgument(Text(DamagedFileNotMovable), path.string()) + "\r\n" + reason);
+    return false;
 }
 
 void ProfileKeeper::BackupProfile()
@@ -270,7 +322,13 @@ BackupContent ProfileKeeper::Content() const
     return content;
 }
 
-void ProfileKeeper::FinishBackup() { seams_.Log.SetTaskStatus(Text(Done)); }
+// From here until a verified restore the profile may be off the device:
+// Close offers the recovery.
+void ProfileKeeper::FinishBackup()
+{
+    seams_.Log.SetTaskStatus(Text(Done));
+    profile_.ProfileSafe = false;
+}
 
 void ProfileKeeper::FailBackup(int errorText, const std::string& boxText)
 {

@@ -72,8 +72,14 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
 
 // Where a damaged file is renamed to: "<name>.damaged-<yyyymmdd-hhmmss>" beside it.
 std::filesystem::path DamagedPath(const std::filesystem::path& path, const LocalDateTime& now);
-// Where a file the diver declined is kept: "archive/<stem>.<yyyymmdd-hhmmss><ext>" beside it.
+// Where a backup is kept once it is no longer needed: "archive/<stem>.<yyyymmdd-hhmmss><ext>"
+// beside it for a file the diver replaced by the device's own profile, and
+// "archive/<stem>.restored-<yyyymmdd-hhmmss><ext>" for one whose profile went back.
 std::filesystem::path ArchivePath(const std::filesystem::path& path, const LocalDateTime& now);
+std::filesystem::path RestoredArchivePath(const std::filesystem::path& path, const LocalDateTime& now);
+// Keeps the `keep` newest restored copies of `path` in its archive folder and
+// removes older ones; files of other kinds and devices are left alone.
+void PruneRestoredCopies(const std::filesystem::path& path, std::size_t keep);
 // Renames `from` to `to`, creating `to`'s folder. Never overwrites: when
 // `to` is taken, "-2", "-3", ... go before its extension. Returns the path
 // used, or nothing with the system's reason in *error.

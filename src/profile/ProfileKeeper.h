@@ -68,22 +68,28 @@ public:
     // The backup step of the update: the profile into memory and into a
     // backup file, unless a usable backup file was found. CommFailed set
     // means it failed; ProfileRestorePending false means there was nothing
-    // to save.
+    // to save. Once the profile is in its file, ProfileSafe is false until
+    // a restore is verified.
     void BackupProfile();
-    // Writes the saved profile back, verifies its header record, deletes the
-    // backup file once verified, and sets the device clock.
+    // Writes the saved profile back, verifies its header record, moves the
+    // backup file to the archive once verified, and sets the device clock.
     void RestoreProfile();
     // Run from Close while a restore is outstanding: the diver connects the
-    // device again and the profile is restored, or declines.
+    // device again and the profile is restored, or declines; a declined
+    // profile stays in its backup file for the next run, and a box says where.
     void ProfileRecovering();
+    // True when a backup file of this image's model lies in a backup folder,
+    // whatever device it is of: a profile may be waiting to go back.
+    bool AnyBackupOfThisModel() const;
 
 private:
     // GetBackupProfile's parts.
-    std::filesystem::path FindBackupFile(const std::string& fileName) const;
-    bool UseBackupFile(const std::filesystem::path& path);
+    std::filesystem::path DefaultBackupPath(const std::string& fileName) const;
+    bool ChooseBackupFile(const std::string& fileName, std::filesystem::path* chosen, BackupReadResult* file);
+    void UseBackupFile(const BackupReadResult& file);
     bool LoadedFileIsUsable(const BackupReadResult& file);
     bool DiverKeepsDeviceProfile(const std::filesystem::path& path);
-    void SetAsideDamagedFile(const std::filesystem::path& path);
+    bool SetAsideDamagedFile(const std::filesystem::path& path);
     void UseDeviceSerialDigits();
     // Reads one block until two reads in a row agree; false with CommFailed
     // set when the link fails or the reads keep differing.
@@ -100,13 +106,16 @@ private:
     bool WriteAndVerifyHeaderRecord();
     void FailRestore(int errorText);
     void SetDeviceClockTwice();
+    void ArchiveRestoredFile();
 
     // ProfileRecovering's parts.
     std::string RecoveryInstructions() const;
     void TryRecovery();
     bool IdentifyAndRestore();
-    // Keeps a backup the diver declined in the archive folder beside it;
-    // false, with the system's reason, when it stays where it is.
+    void TellWhereTheProfileStays(const std::filesystem::path& path);
+    // Keeps a backup the diver replaced by the device's own profile in the
+    // archive folder beside it; false, with the system's reason, when it
+    // stays where it is.
     bool ArchiveBackupFile(std::string* reason = nullptr);
 
     std::string Text(int id) const;

@@ -34,6 +34,9 @@ enum : int {
     BackupFileArchived = 1009,      // %1: where it went
     DamagedFileNotMovable = 1010,   // %1: the file
     ArchiveNotMovable = 1011,       // %1: the file
+    NothingChanged = 1012,
+    ProfileBackOnDevice = 1013,
+    ProfileStaysInFile = 1014,      // %1: the file
 };
 
 // The text with its "%1" replaced by `argument`.

@@ -24,6 +24,7 @@ constexpr std::uint8_t kProfileBlockWrite = 0xB5;
 constexpr std::int32_t kHeaderRecordUnit = 4;
 constexpr int kHeaderRecordIndex = 65;  // block 0 byte 64 in RxBuf
 constexpr int kClockFlag = 233;
+constexpr std::size_t kRestoredCopiesKept = 5;
 
 // The record went in: its header was not refused and its data acknowledged.
 bool RecordAccepted(const LinkState& link) { return !link.CommFailed && link.ReplyDone && !link.NakReceived; }
@@ -45,6 +46,7 @@ void ProfileKeeper::RestoreProfile()
 {
     seams_.Log.InsertTaskList(TaskLog::StepIcon, Text(RestoreRow), "");
     seams_.Link.State().CommFailed = false;
+    profile_.RestoreBegunFrom = profile_.BackupFilePath;
     if (!WriteProfileBlocks()) {
         FailRestore(WritingFailed);
     } else if (!WriteAndVerifyHeaderRecord()) {
@@ -52,10 +54,24 @@ void ProfileKeeper::RestoreProfile()
     } else {
         seams_.Log.SetTaskStatus(Text(Done));
         profile_.ProfileSafe = true;
-        std::error_code ignored;
-        std::filesystem::remove(profile_.BackupFilePath, ignored);
+        ArchiveRestoredFile();
     }
     SetDeviceClockTwice();
+}
+
+// Only the header record was read back, not the blocks: a copy of the file
+// stays in the archive, so a block the device stored wrongly never loses the
+// logbook for good. The newest few per device are enough.
+void ProfileKeeper::ArchiveRestoredFile()
+{
+    const std::filesystem::path path = profile_.BackupFilePath;
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error)) return;
+    std::string ignored;
+    if (MoveFile(path, RestoredArchivePath(path, seams_.Time.Now()), &ignored))
+        PruneRestoredCopies(path, kRestoredCopiesKept);
+    else
+        std::filesystem::remove(path, error);  // the profile is on the device; a stale file must not come back
 }
 
 // The blocks go back in the order they were saved; the header record,
@@ -124,23 +140,34 @@ void ProfileKeeper::SetDeviceClockTwice()
 
 void ProfileKeeper::ProfileRecovering()
 {
-    const auto answer = seams_.Dialog.Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
-                                           Text(RecoveryQuestion));
-    if (answer != Dialogs::Answer::Yes) {
-        ArchiveBackupFile();
-        return;
-    }
-    while (!profile_.ProfileSafe) {
-        const auto go = seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::OkCancel,
-                                           Text(RecoveryTitle), RecoveryInstructions());
-        if (go != Dialogs::Answer::Ok) {
-            profile_.ProfileSafe = true;
-            ArchiveBackupFile();
-            break;
+    const std::filesystem::path owed = profile_.BackupFilePath;
+    // Dismissing the question leaves the file where the next run finds it.
+    const auto answer = seams_.Dialog.Ask(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
+                                          Text(RecoveryQuestion), Dialogs::Answer::No);
+    if (answer == Dialogs::Answer::Yes) {
+        while (!profile_.ProfileSafe) {
+            const auto go = seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::OkCancel,
+                                               Text(RecoveryTitle), RecoveryInstructions());
+            if (go != Dialogs::Answer::Ok) break;
+            TryRecovery();
         }
-        TryRecovery();
+        try {
+            seams_.Link.SetSleepMode();
+        } catch (const LinkRuntimeError&) {
+        }
     }
-    seams_.Link.SetSleepMode();
+    TellWhereTheProfileStays(owed);
+}
+
+// A profile not written back stays in its file, untouched: the next update
+// run finds it and writes it back (without asking while the device's
+// profile area is empty or unchanged).
+void ProfileKeeper::TellWhereTheProfileStays(const std::filesystem::path& path)
+{
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error)) return;
+    seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::Ok, Text(RecoveryTitle),
+                       WithArgument(Text(ProfileStaysInFile), path.string()));
 }
 
 // One attempt: the device must answer and its block 0 come back before
@@ -154,14 +181,15 @@ void ProfileKeeper::TryRecovery()
     seams_.Link.State().LinkAbort = false;
     seams_.Link.State().LinkCancel = false;
     try {
-        if (IdentifyAndRestore()) return;
+        IdentifyAndRestore();
     } catch (const LinkRuntimeError&) {
         // The port refused to send: the cable is out again. Ask once more.
     }
     seams_.Priority.SetProcessPriority(0, 0, NormalPriorityClass);
 }
 
-// True when the attempt decided the profile's fate; false to ask again.
+// True when the attempt decided the profile's fate; false (ProfileSafe
+// still false) to ask again.
 bool ProfileKeeper::IdentifyAndRestore()
 {
     if (seams_.ReopenPort && !seams_.ReopenPort()) return false;
@@ -171,9 +199,9 @@ bool ProfileKeeper::IdentifyAndRestore()
         return true;
     }
     if (LinkFailed()) return false;
-    // No usable backup for the device connected.
+    // No usable backup for the device connected: nothing to write to it.
+    // A file of another device stays where it is.
     profile_.ProfileSafe = true;
-    ArchiveBackupFile();
     return true;
 }
 

@@ -194,12 +194,48 @@ std::filesystem::path DamagedPath(const std::filesystem::path& path, const Local
     return damaged;
 }
 
-std::filesystem::path ArchivePath(const std::filesystem::path& path, const LocalDateTime& now)
+namespace {
+
+constexpr const char* kRestoredTag = "restored-";
+
+fs::path ArchiveFolder(const fs::path& path) { return path.parent_path() / "archive"; }
+
+fs::path ArchiveName(const fs::path& path, const std::string& middle)
 {
     fs::path name = path.stem();
-    name += "." + FileStamp(now);
+    name += "." + middle;
     name += path.extension();
-    return path.parent_path() / "archive" / name;
+    return name;
+}
+
+}  // namespace
+
+std::filesystem::path ArchivePath(const std::filesystem::path& path, const LocalDateTime& now)
+{
+    return ArchiveFolder(path) / ArchiveName(path, FileStamp(now));
+}
+
+std::filesystem::path RestoredArchivePath(const std::filesystem::path& path, const LocalDateTime& now)
+{
+    return ArchiveFolder(path) / ArchiveName(path, kRestoredTag + FileStamp(now));
+}
+
+void PruneRestoredCopies(const std::filesystem::path& path, std::size_t keep)
+{
+    fs::path prefix = path.stem();
+    prefix += std::string(".") + kRestoredTag;
+    const std::string wanted = prefix.string();
+    std::vector<fs::path> copies;
+    std::error_code error;
+    for (fs::directory_iterator it(ArchiveFolder(path), error), end; !error && it != end; it.increment(error)) {
+        const fs::path& file = it->path();
+        if (file.extension() == path.extension() && file.stem().string().rfind(wanted, 0) == 0)
+            copies.push_back(file);
+    }
+    // The stamp sorts by time; a "-2" added for a second copy in the same second sorts after it.
+    std::sort(copies.begin(), copies.end(),
+              [](const fs::path& a, const fs::path& b) { return a.stem().string() > b.stem().string(); });
+    for (std::size_t i = keep; i < copies.size(); ++i) fs::remove(copies[i], error);
 }
 
 std::optional<std::filesystem::path> MoveFile(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -27,6 +27,10 @@ struct SavedProfile {
     bool ProfileRestorePending = false;
     // No restore is outstanding; false makes Close offer the recovery.
     bool ProfileSafe = true;
+    // The backup file whose profile this run began to write back: the
+    // device's profile then differs from it because of this run, not
+    // because the diver logged dives since.
+    std::string RestoreBegunFrom;
 };
 
 }  // namespace pelora

@@ -58,7 +58,8 @@ void MFUMain::NextCmd_Click()
 
     link_.DeepSleepRequest = false;
     profile_.ProfileRestorePending = true;
-    profile_.ProfileSafe = true;
+    // ProfileSafe stays as it is: a profile that an earlier attempt in this
+    // run left in its file is still owed until a restore is verified.
     XPFrame_->hide();
     TaskLst_->show();
     NextCmd_->setEnabled(false);

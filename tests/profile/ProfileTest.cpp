@@ -211,6 +211,18 @@ TEST_F(BackupFileMove, GoesAsideWithoutOverwritingAndTellsTheTime)
     }
     EXPECT_EQ(MoveFile(backup, archived, &error), std::nullopt);
     EXPECT_EQ(error.rfind("cannot move " + backup.string(), 0), 0u) << error;
+    // Of the restored copies the five newest per device stay; nothing else is touched.
+    std::set<std::string> kept;
+    for (const char* stamp : {"235310", "235311", "235312", "235313", "235314", "235315", "235315-2"})
+        kept.insert(std::string("513.004711.restored-20261206-") + stamp + ".bin");
+    kept.insert("513.004712.restored-20261206-235300.bin");
+    for (const auto& name : kept) WriteBytes(archive / name, {0});
+    kept.erase(kept.begin()), kept.erase(kept.begin());
+    PruneRestoredCopies(backup, 5);
+    for (const fs::path& path : {used[0], used[1], used[2]}) kept.insert(path.filename().string());
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(archive)) left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, kept);
 #ifndef _WIN32
     // Local time in a zone 5:30 east of UTC, so that UTC would show.
     const fs::path file = WriteBytes(dir_ / "f.bin", {1});
@@ -397,11 +409,14 @@ TEST_F(ProfileTest, BackupAndRestoreGiveTheDeviceItsProfileByteForByte)
             EXPECT_EQ(log_.rows, Rows{Row(0, "caller", Text(777))});
         }
         log_.rows.clear();
+        const Bytes saved = FileBytes(file);
         Keeper().RestoreProfile();
 
         EXPECT_TRUE(Memory() == original) << "the device's memory differs from before the update";
         EXPECT_TRUE(saved_.ProfileSafe);
         EXPECT_FALSE(fs::exists(file));
+        EXPECT_EQ(FileBytes(file.parent_path() / "archive/513.004711.restored-20260305-140709.bin"), saved)
+            << "a copy of the restored file is kept";
         EXPECT_EQ(log_.rows, Rows{Row(0, Text(796), Text(777))});
         EXPECT_EQ(Frames(0x97, 2), 2);
         const auto clock = harness_->Dev().Clock();
@@ -440,6 +455,65 @@ TEST_F(ProfileTest, DamagedBackupFilesAreSetAsideAndTheDeviceIsRead)
     }
 }
 
+// A backup file is found by the serial number's six-digit form, whatever
+// nibbles the device holds, and a good file is found whichever folder holds
+// it: one that equals the device's header record first, else the newer.
+// Each case ends with a look-up that must use the good file as it is.
+TEST_F(ProfileTest, TheGoodBackupIsFoundInEitherFolder)
+{
+    const fs::path program = folders_.Program / kFileName, user = folders_.User / kFileName;
+    struct Case { const char* name; std::function<void()> arrange; fs::path used; const char* question = nullptr; };
+    const Case cases[] = {
+        {"serial nibbles above 9", [&] {
+             std::copy_n(std::array<std::uint8_t, 3>{0x9F, 0xAB, 0xFF}.begin(), 3, Memory().begin() + 10);
+         }, folders_.Program / "513.061265.bin"},
+        {"damaged in the program's folder", [&] {
+             fs::rename(program, user);
+             Bytes bytes = GoodFile();
+             WriteBytes(program, Bytes(bytes.begin(), bytes.begin() + 99));
+         }, user},
+        {"no profile in the program's folder", [&] {
+             fs::copy_file(program, user);
+             Bytes bytes = FileBytes(program);
+             Repoint(bytes, {0x00, 0x01, 0x00, 0x01});
+             WriteBytes(program, bytes);
+         }, user},
+        {"the user's equals the device, the program's is older", [&] {
+             fs::rename(program, root_ / "older");
+             SetPointers({0x00, 0x01, 0x70, 0x15});
+             Keeper().BackupProfile();
+             fs::rename(program, user);
+             fs::rename(root_ / "older", program);
+         }, user},
+        {"neither equals the device: the newer is offered", [&] {
+             fs::copy_file(program, user);
+             fs::last_write_time(program, fs::last_write_time(user) - std::chrono::hours(48));
+             SetPointers({0x00, 0x01, 0x70, 0x15});
+         }, user, "Answer No"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fs::create_directories(folders_.User);
+        Keeper().BackupProfile();
+        c.arrange();
+        if (c.question) {
+            const std::string date = ReadableStamp(*FileModifiedTime(c.used));
+            for (int asked = 0; asked < 2; ++asked) dialogs_.Expect({Icon::Question, Buttons::YesNo, Text(817), "", Answer::No});
+            Keeper().BackupProfile();
+            EXPECT_NE(dialogs_.shownTexts.back().find(date), std::string::npos);
+        } else {
+            Keeper().BackupProfile();  // finds the good file, or writes it
+        }
+        const Bytes good = FileBytes(c.used);
+        const int reads = Frames(0xB4);
+        Keeper().BackupProfile();
+        EXPECT_EQ(Frames(0xB4) - reads, 2) << "only block 0 is read: the file is used";
+        EXPECT_EQ(saved_.BackupFilePath, c.used.string());
+        EXPECT_EQ(FileBytes(c.used), good);
+    }
+}
+
 // A backup left by a run that stopped before its code went in must not
 // silently overwrite dives logged since: the diver decides, and keeping the
 // device's profile keeps the old file in the archive, or stops the backup
@@ -453,8 +527,8 @@ TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
     const auto archived = folders_.Program / kArchived;
     SetPointers({0x00, 0x01, 0x70, 0x15});  // a dive logged since: one block more
     for (const Answer answer : {Answer::No, Answer::Yes}) {
-        SCOPED_TRACE(answer == Answer::Yes ? "keep the device's profile" : "use the file");
-        dialogs_.Expect({Icon::Question, Buttons::YesNo, Text(817), "", answer});
+        SCOPED_TRACE(answer == Answer::Yes ? "Esc: keep the device's profile" : "use the file");
+        dialogs_.Expect({Icon::Question, Buttons::YesNo, Text(817), "", Answer::No, answer == Answer::Yes});
         Keeper().BackupProfile();
         ASSERT_TRUE(dialogs_.Finished());
         EXPECT_NE(dialogs_.shownTexts.back().find(date), std::string::npos) << "the box gives the file's date";
@@ -546,50 +620,68 @@ TEST_F(ProfileTest, AFailedRestoreKeepsTheFileAndSaysWhy)
     }
 }
 
-// The recovery at close: the diver may decline (the file goes to the
-// archive), retry while the device is away, or connect another device.
+// The recovery at close: the diver may decline or dismiss it (the file stays
+// where the next run finds it, and a box says where), retry while the device
+// is away, or connect another device. The script: the question's answer
+// (Y, N, E for Esc), then each instruction box's (O, C, E).
 TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
 {
-    const fs::path archived = folders_.Program / kArchived;
-    struct Case { const char* name; std::vector<Answer> answers; std::function<void()> arrange; bool restored, archived;
+    const fs::path restoredCopy = folders_.Program / "archive/513.004711.restored-20260305-140709.bin";
+    struct Case { const char* name; std::string script; std::function<void()> arrange; bool restored, safe;
                   std::vector<std::int32_t> priorities; };
     const Case cases[] = {
-        {"No", {Answer::No}, [] {}, false, true, {}},
-        {"Yes, Cancel", {Answer::Yes, Answer::Cancel}, [] {}, false, true, {}},
-        {"OK with the device", {Answer::Yes, Answer::Ok}, [] {}, true, false, {128}},
-        {"OK while silent, then OK", {Answer::Yes, Answer::Ok, Answer::Ok},
-         [&] { harness_->Faults().UnplugAt(harness_->Now(), 30); }, true, false, {128, 32, 128}},
-        {"OK but block 0 fails, then OK", {Answer::Yes, Answer::Ok, Answer::Ok},
-         [&] { harness_->Faults().Reject(0xB4, 4); }, true, false, {128, 32, 128}},
-        {"another device", {Answer::Yes, Answer::Ok}, [&] { MakeDevice(512, false, 40, 999); }, false, false, {128}},
-        {"stop requests of an earlier failure", {Answer::Yes, Answer::Ok},
-         [&] { link_->State().LinkAbort = link_->State().LinkCancel = true; }, true, false, {128}},
-        {"the cable was out: the port opens again", {Answer::Yes, Answer::Ok},
-         [&] { harness_->PortGoneAt(harness_->Now(), 0.0); }, true, false, {128}},
-        {"the port refuses to send, then OK", {Answer::Yes, Answer::Ok, Answer::Ok},
-         [&] { harness_->RefuseNextWrites(1); }, true, false, {128, 32, 128}},
+        {"No", "N", [] {}, false, false, {}},
+        {"Esc on the question", "E", [] {}, false, false, {}},
+        {"Yes, Cancel", "YC", [] {}, false, false, {}},
+        {"Yes, Esc on the instructions", "YE", [] {}, false, false, {}},
+        {"OK with the device", "YO", [] {}, true, true, {128, 32}},
+        {"OK while silent, then OK", "YOO", [&] { harness_->Faults().UnplugAt(harness_->Now(), 30); }, true, true,
+         {128, 32, 128, 32}},
+        {"OK but block 0 fails, then OK", "YOO", [&] { harness_->Faults().Reject(0xB4, 4); }, true, true,
+         {128, 32, 128, 32}},
+        {"another device", "YO", [&] { MakeDevice(512, false, 40, 999); }, false, true, {128, 32}},
+        {"this run's restore failed to verify: no question", "YO", [&] {
+             saved_.RestoreBegunFrom = Backup().string();
+             SetPointers({0x00, 0x01, 0x70, 0x02});
+         }, true, true, {128, 32}},
+        {"stop requests of an earlier failure", "YO", [&] { link_->State().LinkAbort = link_->State().LinkCancel = true; },
+         true, true, {128, 32}},
+        {"the cable was out: the port opens again", "YO", [&] { harness_->PortGoneAt(harness_->Now(), 0.0); }, true,
+         true, {128, 32}},
+        {"the port refuses to send, then OK", "YOO", [&] { harness_->RefuseNextWrites(1); }, true, true,
+         {128, 32, 128, 32}},
+    };
+    const auto answer = [](char c) {
+        return c == 'Y' ? Answer::Yes : c == 'N' ? Answer::No : c == 'O' ? Answer::Ok : Answer::Cancel;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(archived.parent_path());
+        fs::remove_all(restoredCopy.parent_path());
         MakeDevice();
+        saved_.RestoreBegunFrom.clear();
         const Bytes original = BackupThenNewCode();
         priority_.classes.clear();
         c.arrange();
         const Bytes before = Memory();
-        dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), c.answers[0]});
-        for (std::size_t i = 1; i < c.answers.size(); ++i)
-            dialogs_.Expect({Icon::Information, Buttons::OkCancel, Text(817), "", c.answers[i]});
+        const Bytes file = FileBytes(Backup());
+        dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), answer(c.script[0]), c.script[0] == 'E'});
+        for (std::size_t i = 1; i < c.script.size(); ++i)
+            dialogs_.Expect({Icon::Information, Buttons::OkCancel, Text(817), "", answer(c.script[i]), c.script[i] == 'E'});
+        if (!c.restored)
+            dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817),
+                             profiletext::WithArgument(Text(1014), Backup().string()), Answer::Ok});
         Keeper().ProfileRecovering();
 
+        EXPECT_TRUE(dialogs_.Finished());
         EXPECT_EQ(priority_.classes, c.priorities);
         EXPECT_TRUE(Memory() == (c.restored ? original : before));
-        EXPECT_EQ(saved_.ProfileSafe, c.answers.size() > 1);
-        EXPECT_EQ(fs::exists(archived), c.archived);
-        EXPECT_EQ(fs::exists(Backup()), !c.restored && !c.archived);
-        EXPECT_EQ(Frames(0xA8, 3), c.answers.size() > 1 ? 1 : 0) << "a recovery once begun ends with sleep mode";
+        EXPECT_EQ(saved_.ProfileSafe, c.safe);
+        // A restored file is kept in the archive; any other stays where it was, unchanged.
+        EXPECT_EQ(FileBytes(c.restored ? restoredCopy : Backup()), file);
+        EXPECT_EQ(fs::exists(Backup()), !c.restored);
+        EXPECT_EQ(Frames(0xA8, 3), c.script[0] == 'Y' ? 1 : 0) << "a recovery once begun ends with sleep mode";
     }
-    EXPECT_EQ(dialogs_.shownTexts.at(2), "1. " + Text(640) + "\r\n2. " + Text(654) + "\r\n3. " + Text(804) + "\r\n" +
+    EXPECT_EQ(dialogs_.shownTexts.at(5), "1. " + Text(640) + "\r\n2. " + Text(654) + "\r\n3. " + Text(804) + "\r\n" +
                                              Text(805) + "\r\n" + Text(806) + "\r\n" + Text(807) + "\r\n\r\n4. " +
                                              Text(808) + "\r\n5. " + Text(809) + "\r\n6. " + Text(819) + "\r\n");
 }

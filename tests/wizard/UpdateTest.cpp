@@ -141,7 +141,9 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
 }
 
 // Every way an update can stop short: the rows it ends with, whether code went
-// in, the profile on the device or safe in its file, and Back offered.
+// in, the profile on the device or safe in its file, the priority back to
+// normal, and Close offering the recovery exactly when the last row says the
+// profile waits in its file.
 TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
 {
     struct Case {
@@ -152,9 +154,14 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         bool committed = false, profileOnDevice = true;
         Layout layout = Layout::Code1Only;
     };
-    const auto failed = [this](Rows rows) {
-        rows.insert(rows.end(), {Row(2, 814), Row(1, 815)});
+    const auto failed = [this](Rows rows, int last = 815) {
+        rows.push_back(Row(2, 814));
+        if (last) rows.push_back(Row(1, last));
         return rows;
+    };
+    const auto savedEarlier = [this] {
+        testsupport::RecordingTaskLog log;
+        window_->Profile(log).BackupProfile();
     };
     const Case cases[] = {
         {"already up to date", [](auto& d) { d.codeVersion = "1C"; }, {}, {Row(0, 782, 777), Row(1, 785)}},
@@ -163,6 +170,12 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         {"another model", {}, [&] { harness_->Dev().SetModelKey("NAVIX"); }, {"2|" + Text(783) + " Pelora 1D!|"}},
         {"silent at the identification", {}, [&] { harness_->Faults().UnplugAt(harness_->Now()); },
          {Row(0, 782, 280), Row(2, 150)}},
+        {"cable pulled at the identification", {}, [&] { harness_->RefuseWritesFrom(harness_->Now()); },
+         {Row(0, 782, 280), Row(2, 150)}},
+        {"up to date, a saved profile waits", [](auto& d) { d.codeVersion = "1C"; }, savedEarlier,
+         {Row(1, 785), Row(0, 796, 777), Row(1, 786)}},
+        {"up to date, a saved profile waits, block 0 unreadable", [](auto& d) { d.codeVersion = "1C"; },
+         [&] { savedEarlier(), harness_->Faults().Reject(0xB4, 1000); }, failed({Row(1, 785), Row(2, 797)})},
         {"block 5 of 10 refused", {}, [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 4); },
          failed({Row(0, 787, 280), Row(2, 790)})},
         {"closing command refused", {}, [&] { harness_->Faults().Reject(0xB6, 1000); },
@@ -175,11 +188,13 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
          [&] { harness_->At(harness_->Now() + 10, [&] { harness_->Dev().SetModelKey("NAVIX"); }); },
          failed({Row(0, 792, 777), Row(2, 793)}), true, false},
         {"new code not confirmed", [](auto& d) { d.idText = "PELORA 1D-V1B H2"; }, {},
-         failed({Row(0, 792, 777), Row(0, 796, 777)}), true},
+         failed({Row(0, 792, 777), Row(0, 796, 777)}, 1013), true},
+        {"clock refused after the restore", {}, [&] { harness_->Faults().Reject(0x97, 1000); },
+         failed({Row(0, 796, 777)}, 1013), true},
         {"backup failed: no code", {}, [&] { harness_->Faults().Reject(0xB4, 1000, 10); },
-         failed({"0|Backup dive computer profile|" + Text(280), Row(2, 797)})},
+         failed({"0|Backup dive computer profile|" + Text(280), Row(2, 797)}, 1012)},
         {"empty profile, upload refused", [](auto& d) { d.profileBlocks = 0; },
-         [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000); }, failed({Row(0, 787, 280), Row(2, 790)})},
+         [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000); }, failed({Row(0, 787, 280), Row(2, 790)}, 0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,13 +207,16 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         EXPECT_EQ(!harness_->Dev().CommittedCode(1).empty() || !harness_->Dev().CommittedCode(2).empty(), c.committed);
         EXPECT_EQ(ProfileOnDevice(), c.profileOnDevice);
         // Wherever it is not, it is safe in its file, and Close will offer it.
-        EXPECT_TRUE(c.profileOnDevice || (ProfileInFile() && !window_->ProfileSafe()));
-        EXPECT_TRUE(window_->BackCmd()->isEnabled());
+        EXPECT_TRUE(c.profileOnDevice || ProfileInFile());
+        EXPECT_EQ(!window_->ProfileSafe(), c.tail.back() == Row(1, 815));
+        EXPECT_EQ(priority_.classes.back(), pelora::NormalPriorityClass);
     }
 }
 
-// Close in the middle of any phase ends the program with the profile on the
-// device or in its file, and the next run's update writes it back.
+// Close in any phase of an update: before the profile is in its file the
+// device still holds it and the program just ends; from then until the
+// restore is verified Close offers the recovery. Declined, the file stays
+// where the next run finds it, and that run's update writes it back.
 TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
 {
     const auto lastRowIs = [this](int text) {
@@ -206,21 +224,31 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         return !rows.empty() && rows.back().find("|" + Text(text) + "|") != std::string::npos;
     };
     // Ten code blocks go before the profile's.
-    const std::pair<const char*, std::function<bool()>> phases[] = {
-        {"backup", [&] { return FramesWithCommand(0xB4) > 10; }},
-        {"upload", [&] { return FramesWithCommand(0xB5) > 3; }},
-        {"restart wait", [&] { return lastRowIs(803); }},
-        {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }},
+    struct Phase { const char* name; std::function<bool()> when; bool offered; int nextRunEnds = 786; };
+    const Phase phases[] = {
+        {"identification", [&] { return FramesWithCommand(0x84) > 1; }, false},
+        {"backup", [&] { return FramesWithCommand(0xB4) > 10; }, false},
+        {"upload", [&] { return FramesWithCommand(0xB5) > 3; }, true},
+        {"restart wait", [&] { return lastRowIs(803); }, true},
+        {"verification", [&] { return lastRowIs(792); }, true},
+        {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }, true},
+        {"clock", [&] { return FramesWithCommand(0x97) > 0; }, false, 785},
     };
-    for (const auto& [phase, when] : phases) {
-        SCOPED_TRACE(phase);
+    for (const Phase& phase : phases) {
+        SCOPED_TRACE(phase.name);
         Prepare(Layout::Code1Only);
         bool closed = false;
         harness_->SetIdleHook([&] {
-            if (!closed && (closed = when())) window_->CloseCmd_Click();
+            if (!closed && (closed = phase.when())) window_->CloseCmd_Click();
         });
+        if (phase.offered) {
+            dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::No});
+            dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817), "", Answer::Ok});
+        }
         EXPECT_THROW(window_->NextCmd_Click(), ProgramEnded);
+        EXPECT_TRUE(dialogs_.Finished());
         EXPECT_TRUE(ProfileOnDevice() || ProfileInFile());
+        EXPECT_EQ(fs::exists(Backup()), phase.offered) << "the file stays exactly while the profile is owed";
 
         // The next run meets the device as Close left it.
         const auto memory = harness_->Dev().Memory();
@@ -230,7 +258,7 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
             harness_->Dev().SetCodeVersion(version, 1);
         });
         window_->NextCmd_Click();
-        EXPECT_EQ(UpdateRows().back(), Row(1, 786));
+        EXPECT_EQ(UpdateRows().back(), Row(1, phase.nextRunEnds));
         EXPECT_TRUE(ProfileOnDevice());
         EXPECT_EQ(harness_->Dev().CodeVersion(), "1C");
         EXPECT_FALSE(fs::exists(Backup()));
