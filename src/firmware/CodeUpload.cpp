@@ -70,9 +70,9 @@ void FirmwareUpdate::UploadRegion(int region)
         if (first) {
             seams_.Link.SendChecksum(kRegion1Close, image_.Code1Checksum);
         } else {
-            // The checksum goes out whatever became of the parameter.
+            // The checksum commits the region: never without its parameter.
             seams_.Link.SendCode2Word(image_.Code2Parameter);
-            seams_.Link.SendChecksum(kRegion2Close, image_.Code2Checksum);
+            if (!link.CommFailed) seams_.Link.SendChecksum(kRegion2Close, image_.Code2Checksum);
         }
     }
     if (link.CommFailed) {

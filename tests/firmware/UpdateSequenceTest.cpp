@@ -1,0 +1,345 @@
+// The update sequence without the window, on the emulated device and the
+// virtual clock: what it decides from the device's code, how long it waits
+// for a restart, what it sends, and that every way out leaves the stage reset.
+#include "ImageWriter.h"
+#include "firmware/FirmwareUpdate.h"
+#include "link/CommModule.h"
+#include "platform/StringTable.h"
+#include "sim/VirtualHarness.h"
+#include "support/Fakes.h"
+#include "support/TestTexts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <set>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Layout = pelora::ImageLayout;
+using Configure = std::function<void(sim::DeviceConfig&)>;
+
+constexpr std::uint8_t kImageRevision = 5;  // the image's code is "1C", revision 5
+
+std::string Text(int id) { return testsupport::EnglishTexts().GetText(id); }
+
+class UpdateSequenceTest : public ::testing::Test {
+protected:
+    void TearDown() override { fs::remove_all(folder_); }
+
+    // A fresh device and update, a profile owed a restore as the window starts
+    // an update. The device holds code "1B", revision 0, unless configured.
+    void Start(Layout layout, int revisionSetting = 0, const Configure& configure = {})
+    {
+        sim::DeviceConfig config;
+        config.profileBlocks = 2;
+        config.restartSeconds = 1.0;  // back long before any wait ends
+        if (configure) configure(config);
+        auto read = pelora::ParseFirmwareImage(fwrtool::WriteImage(
+            {.Layout = layout, .Revision = kImageRevision, .Code1BlockCount = 3, .Code2BlockCount = 3}));
+        ASSERT_TRUE(read.Loaded()) << read.Failure.Detail;
+        image_ = std::make_unique<pelora::ImageState>();
+        static_cast<pelora::FirmwareImage&>(*image_) = std::move(*read.Image);
+        // The oldest code a Code1Only image takes is the configuration's ("1A").
+        image_->MinCodeVersion =
+            pelora::ReadDeviceConfiguration(pelora::LoadString(pelora::DeviceConfigurationString)).MinCodeVersion;
+        image_->RevisionSetting = static_cast<std::uint8_t>(revisionSetting);
+
+        harness_ = std::make_unique<sim::VirtualHarness>(config);
+        link_ = std::make_unique<pelora::CommModule>(harness_->Port(), harness_->Clock(), harness_->Pump());
+        link_->State().ResizeReceiveBuffers(static_cast<std::size_t>(image_->MemorySize) * 136 + 2);
+        ASSERT_TRUE(harness_->Port().Open(nullptr));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        log_.rows.clear();
+        priority_.classes.clear();
+        resets_ = 0;
+        profile_ = std::make_unique<pelora::SavedProfile>();
+        profile_->ProfileRestorePending = true;
+        const auto& texts = testsupport::EnglishTexts();
+        // The window's stage reset: it sets the priority back to normal.
+        const auto resetStage = [this] {
+            ++resets_;
+            priority_.SetProcessPriority(0, 0, pelora::NormalPriorityClass);
+        };
+        const auto keeper = [this, &texts](pelora::TaskLog& stepLog) {
+            return pelora::ProfileKeeper(
+                *profile_, {*link_, stepLog, dialogs_, texts, priority_, localTime_, {folder_, {}}, [] {}},
+                {image_->ModelNumber, static_cast<int>(image_->MemorySize)});
+        };
+        update_ = std::make_unique<pelora::FirmwareUpdate>(
+            *image_, *profile_,
+            pelora::UpdateSeams{*link_, log_, texts, priority_, harness_->Clock(), harness_->Pump(), localTime_,
+                                resetStage, keeper, [](double) {}});
+    }
+    static std::string Row(int icon, int text, int status = 0)
+    {
+        return std::to_string(icon) + "|" + Text(text) + "|" + (status ? Text(status) : "");
+    }
+    bool HasRow(const std::string& row) const
+    {
+        return std::find(log_.rows.begin(), log_.rows.end(), row) != log_.rows.end();
+    }
+    // The update was not finished, and never said it was.
+    bool NotFinished() const { return HasRow(Row(2, 814)) && !HasRow(Row(1, 786)); }
+    // Command frames the program sent; data frames are longer.
+    int Sent(std::uint8_t command) const
+    {
+        int n = 0;
+        for (const auto& write : harness_->Writes()) n += write.bytes.size() <= 4 && write.bytes[0] == command;
+        return n;
+    }
+    // Code blocks the program began to send, each once however often it was tried.
+    std::size_t CodeBlocksSent() const
+    {
+        std::set<std::pair<int, int>> blocks;  // command, address
+        for (const auto& w : harness_->Writes())
+            if (w.bytes.size() == 4 && (w.bytes[0] == 0xB7 || (w.bytes[0] == 0xB5 && w.bytes[1] >= 0x10)))
+                blocks.insert({w.bytes[0], w.bytes[1] * 256 + w.bytes[2]});
+        return blocks.size();
+    }
+    std::string Closings() const
+    {
+        std::string sent;
+        for (const std::uint8_t command : {0xB6, 0xB8, 0xB9})
+            if (Sent(command) > 0) sent += (sent.empty() ? "B" : " B") + std::to_string(command - 0xB0);
+        return sent;
+    }
+    // Virtual seconds from the device's answer to the `command` frame to the
+    // program's next frame.
+    double SilenceAfter(std::uint8_t command) const
+    {
+        const auto& writes = harness_->Writes();
+        const auto sent = std::find_if(writes.begin(), writes.end(),
+                                       [&](const auto& w) { return w.bytes.size() <= 4 && w.bytes[0] == command; });
+        if (sent == writes.end() || std::next(sent) == writes.end()) return -1;
+        const auto& replies = harness_->Replies();
+        const auto answer =
+            std::find_if(replies.begin(), replies.end(), [&](const auto& r) { return r.time >= sent->time; });
+        return answer == replies.end() ? -1 : std::next(sent)->time - answer->time;
+    }
+
+    // One folder per test: ctest runs the tests side by side.
+    const fs::path folder_ = fs::path(testing::TempDir()) /
+                             (std::string("pelora-") + testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::unique_ptr<sim::VirtualHarness> harness_;
+    std::unique_ptr<pelora::CommModule> link_;
+    std::unique_ptr<pelora::ImageState> image_;
+    std::unique_ptr<pelora::SavedProfile> profile_;
+    std::unique_ptr<pelora::FirmwareUpdate> update_;
+    testsupport::RecordingTaskLog log_;
+    testsupport::RecordingPriority priority_;
+    testsupport::FixedLocalTime localTime_;
+    testsupport::ScriptedDialogs dialogs_;  // no box is expected
+    int resets_ = 0;
+};
+
+enum class Outcome { Updates, UpToDate, TooOld, NewerRevision };
+
+struct DecisionCase {
+    int revisionSetting;
+    const char* version;
+    int revision;
+    Outcome outcome;
+    const char* shownCode = "";  // the device-code row's code, when it updates
+};
+
+// One table per layout; the image holds "1C" revision 5, the oldest code a
+// Code1Only image takes is "1A". With a revision setting of 1 to 99 the
+// revision is read before the decision and shown with two digits.
+const std::pair<Layout, std::vector<DecisionCase>> kDecisions[] = {
+    {Layout::Code1Only,
+     {{0, "19", 0, Outcome::TooOld}, {0, "1A", 0, Outcome::Updates, "1A"}, {5, "1B", 5, Outcome::Updates, "1B.05"},
+      {0, "1C", 0, Outcome::UpToDate}, {5, "1C", 9, Outcome::UpToDate}, {0, "1D", 0, Outcome::UpToDate}}},
+    // Equal revisions update again; a revision not read is 0, so the update runs.
+    {Layout::Code2Only,
+     {{5, "1B", 4, Outcome::Updates, "1B.04"}, {5, "1B", 5, Outcome::Updates, "1B.05"},
+      {5, "1B", 6, Outcome::NewerRevision}, {99, "1B", 6, Outcome::NewerRevision},
+      {0, "1B", 9, Outcome::Updates, "1B"}, {100, "1B", 9, Outcome::Updates, "1B"},
+      {0, "19", 0, Outcome::Updates, "19"}}},
+    // Nothing to update only when both the version and the revision are as new.
+    {Layout::BothCodes,
+     {{5, "1B", 9, Outcome::Updates, "1B.09"}, {5, "1C", 4, Outcome::Updates, "1C.04"},
+      {5, "1C", 5, Outcome::UpToDate}, {1, "1C", 5, Outcome::UpToDate}, {5, "1D", 6, Outcome::UpToDate},
+      {5, "1D", 4, Outcome::Updates, "1D.04"}, {0, "1C", 5, Outcome::Updates, "1C"},
+      {100, "1C", 5, Outcome::Updates, "1C"}, {0, "19", 0, Outcome::Updates, "19"}}},
+};
+
+}  // namespace
+
+// Whether code goes out, the rows that say why, and the failure flag of the
+// stops that leave the device as it was.
+TEST_F(UpdateSequenceTest, TheDeviceCodeDecidesWhetherEachLayoutUpdates)
+{
+    for (const auto& [layout, cases] : kDecisions) {
+        for (const DecisionCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << ", setting "
+                                            << c.revisionSetting << ", device " << c.version << "." << c.revision);
+            Start(layout, c.revisionSetting, [&](auto& d) {
+                d.codeVersion = c.version;
+                d.revision = c.revision;
+            });
+            update_->UpdateFirmware();
+            const bool updates = c.outcome == Outcome::Updates;
+            EXPECT_EQ(Sent(0xB5) + Sent(0xB7) > 0, updates);
+            EXPECT_EQ(link_->State().CommFailed, c.outcome == Outcome::TooOld || c.outcome == Outcome::NewerRevision);
+            EXPECT_EQ(priority_.classes.back(), pelora::NormalPriorityClass);  // also after a finished update
+            ASSERT_GE(log_.rows.size(), 2u);
+            switch (c.outcome) {
+            case Outcome::Updates:
+                EXPECT_EQ(log_.rows[1], "1|Pelora 1D, " + Text(781) + ": " + c.shownCode + "|");
+                EXPECT_EQ(log_.rows.back(), Row(1, 786));
+                break;
+            case Outcome::UpToDate:
+            case Outcome::NewerRevision: EXPECT_EQ(log_.rows.back(), Row(1, 785)); break;
+            case Outcome::TooOld:
+                EXPECT_EQ(log_.rows.back(), "2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|");
+                break;
+            }
+        }
+    }
+}
+
+// A revision read in an earlier update of the run says nothing about the
+// next device: one whose revision is not read always gets the update.
+TEST_F(UpdateSequenceTest, EachUpdateStartsWithTheDeviceRevisionUnknown)
+{
+    Start(Layout::Code2Only);
+    harness_->Faults().AfterRestart([](sim::Faults& f) { f.CodeVersion("1C", 9); });
+    update_->UpdateFirmware();
+    ASSERT_EQ(update_->DeviceCodeRevision, 9);  // read by the verification
+
+    harness_->Dev().SetCodeVersion("1B", 0);  // Back, and another device with old code
+    profile_->ProfileRestorePending = true;
+    log_.rows.clear();
+    update_->UpdateFirmware();
+    EXPECT_FALSE(HasRow(Row(1, 785)));
+    EXPECT_EQ(log_.rows.back(), Row(1, 786));
+    EXPECT_EQ(harness_->Dev().Revision(), kImageRevision);
+}
+
+// The restart waits run on the program's clock from the device's answer to
+// the closing command, however soon the device is back.
+TEST_F(UpdateSequenceTest, EachRestartWaitsItsFullTimeAfterTheClosingCommand)
+{
+    const std::tuple<Layout, std::uint8_t, double> cases[] = {
+        {Layout::Code1Only, 0xB6, 12.0},
+        {Layout::BothCodes, 0xB6, 10.0},
+        {Layout::BothCodes, 0xB9, 45.0},
+        {Layout::Code2Only, 0xB9, 45.0},
+    };
+    for (const auto& [layout, closing, seconds] : cases) {
+        SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << ", closing " << int{closing});
+        Start(layout);
+        update_->UpdateFirmware();
+        const double silence = SilenceAfter(closing);
+        EXPECT_GE(silence, seconds);
+        EXPECT_LT(silence, seconds + 1.0);
+        EXPECT_EQ(log_.rows.back(), Row(1, 786));
+    }
+}
+
+// New code the device does not report after its restart is no finished
+// update: the version for region 1, the revision for region 2, both when both went.
+TEST_F(UpdateSequenceTest, NewCodeNotConfirmedAfterTheRestartIsNoFinishedUpdate)
+{
+    const std::tuple<const char*, Layout, int, const char*, int> cases[] = {
+        {"version old", Layout::Code1Only, 1, "1B", 5},
+        {"revision old", Layout::Code2Only, 1, "1C", 4},
+        {"version old", Layout::BothCodes, 2, "1B", 5},
+        {"revision old", Layout::BothCodes, 2, "1C", 4},
+    };
+    for (const auto& [name, layout, restarts, version, revision] : cases) {
+        SCOPED_TRACE(testing::Message() << name << ", layout " << static_cast<int>(layout));
+        Start(layout);
+        const std::function<void(sim::Faults&)> report = [=](sim::Faults& f) { f.CodeVersion(version, revision); };
+        harness_->Faults().AfterRestart(
+            restarts == 1 ? report : [report](sim::Faults& f) { f.AfterRestart(report); });
+        update_->UpdateFirmware();
+        EXPECT_EQ(harness_->Dev().Restarts(), restarts);
+        EXPECT_TRUE(NotFinished());
+    }
+}
+
+// The clock is set once after new code when no profile goes back, else by
+// the restore, which sets it twice.
+TEST_F(UpdateSequenceTest, TheClockIsSetOnceWithoutAProfileAndTwiceAfterARestore)
+{
+    for (const auto& [profileBlocks, settings] : {std::pair{0, 1}, std::pair{2, 2}}) {
+        SCOPED_TRACE(profileBlocks);
+        Start(Layout::Code1Only, 0, [&](auto& d) { d.profileBlocks = profileBlocks; });
+        update_->UpdateFirmware();
+        EXPECT_EQ(Sent(0x97), settings);
+        EXPECT_TRUE(harness_->Dev().Clock().has_value());
+        EXPECT_EQ(log_.rows.back(), Row(1, 786));
+    }
+}
+
+// A refused block, or a refused region-2 parameter, ends the upload there:
+// nothing more of that region, no command that would commit it, no region 2
+// after region 1 failed.
+TEST_F(UpdateSequenceTest, ARefusedFrameEndsTheUploadWithoutCommittingIt)
+{
+    struct Case {
+        Layout layout;
+        sim::FrameTag refused;
+        std::size_t blocks;  // code blocks begun
+        const char* closings;
+        int row;  // the upload row that fails
+    };
+    const Case cases[] = {
+        {Layout::Code1Only, sim::DataFrame(0xB5), 2, "", 787},
+        {Layout::Code2Only, sim::DataFrame(0xB7), 2, "", 787},
+        {Layout::BothCodes, sim::DataFrame(0xB5), 2, "", 788},
+        {Layout::BothCodes, sim::DataFrame(0xB7), 5, "B6", 789},
+        {Layout::Code2Only, 0xB8, 3, "B8", 787},
+        {Layout::BothCodes, 0xB8, 6, "B6 B8", 789},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(c.layout) << ", refused " << c.refused);
+        Start(c.layout);
+        harness_->Faults().Reject(c.refused, 1000, c.refused == 0xB8 ? 0 : 1);  // blocks: the second
+        update_->UpdateFirmware();
+        EXPECT_EQ(CodeBlocksSent(), c.blocks);
+        EXPECT_EQ(Closings(), c.closings);
+        const auto failed = std::find(log_.rows.begin(), log_.rows.end(), Row(0, c.row, 280));
+        ASSERT_TRUE(failed != log_.rows.end() && std::next(failed) != log_.rows.end());
+        EXPECT_EQ(*std::next(failed), Row(2, 790));
+        EXPECT_TRUE(NotFinished());
+        EXPECT_FALSE(profile_->ProfileSafe);  // the profile is owed to the device
+    }
+}
+
+// Every way the update stops short resets the stage: normal priority, Back on.
+TEST_F(UpdateSequenceTest, EveryEarlyStopResetsTheStage)
+{
+    const std::tuple<const char*, Layout, Configure, std::function<void()>> cases[] = {
+        {"no answer at the identification", Layout::Code1Only, {}, [this] { harness_->Faults().UnplugAt(0); }},
+        {"another model", Layout::Code1Only, [](auto& d) { d.modelKey = "NAVIX"; }, {}},
+        {"code too old", Layout::Code1Only, [](auto& d) { d.codeVersion = "19"; }, {}},
+        {"newer revision", Layout::Code2Only, [](auto& d) { d.revision = 6; }, {}},
+        {"nothing to update", Layout::Code1Only, [](auto& d) { d.codeVersion = "1C"; }, {}},
+        {"upload failed", Layout::Code1Only, {}, [this] { harness_->Faults().Reject(0xB6, 1000); }},
+        {"no answer between the regions", Layout::BothCodes, {}, [this] { harness_->Faults().NoReturnFromRestart(); }},
+        {"no answer after the restart", Layout::Code1Only, {}, [this] { harness_->Faults().NoReturnFromRestart(); }},
+        {"another model after the restart", Layout::Code2Only, {},
+         [this] { harness_->Faults().AfterRestart([](auto& f) { f.AnotherModel("NAVIX"); }); }},
+        {"the port refuses to send after the upload", Layout::Code1Only, {},
+         [this] { harness_->SetIdleHook([this] { if (Sent(0xB6)) harness_->RefuseWritesFrom(harness_->Now()); }); }},
+    };
+    for (const auto& [name, layout, configure, arrange] : cases) {
+        SCOPED_TRACE(name);
+        Start(layout, 5, configure);
+        if (arrange) arrange();
+        update_->UpdateFirmware();
+        EXPECT_FALSE(HasRow(Row(1, 786)));
+        EXPECT_GE(resets_, 1);
+        ASSERT_FALSE(priority_.classes.empty());
+        EXPECT_EQ(priority_.classes.front(), pelora::HighPriorityClass);
+        EXPECT_EQ(priority_.classes.back(), pelora::NormalPriorityClass);
+    }
+}
