@@ -95,7 +95,7 @@ bool ProfileKeeper::GetBackupProfile()
 
     profile_.DeviceSerial = SerialOfBlock0(seams_.Link.State());
     const std::filesystem::path path = FindBackupFile(BackupFileName(device_.ModelNumber, profile_.DeviceSerial));
-    profile_.BackupFilePath = path.string();
+    profile_.BackupFilePath = Utf8Of(path);
     if (PathExists(path) && UseBackupFile(path)) return true;
     UseDeviceSerialDigits();
     return false;
@@ -139,13 +139,13 @@ bool ProfileKeeper::LoadedFileIsUsable(const BackupReadResult& file)
     const auto deviceHeader = HeaderRecordOfBlock0(seams_.Link.State());
     if (ProfileAreaOf(deviceHeader, device_.MemorySize).Empty) return true;
     if (std::equal(deviceHeader.begin(), deviceHeader.end(), file.Content->ProfileHeader.begin())) return true;
-    return !DiverKeepsDeviceProfile(profile_.BackupFilePath);
+    return !DiverKeepsDeviceProfile(PathFromUtf8(profile_.BackupFilePath));
 }
 
 bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
 {
     const auto modified = FileModifiedTime(path);
-    const std::string date = modified ? ReadableStamp(*modified) : path.filename().string();
+    const std::string date = modified ? ReadableStamp(*modified) : Utf8Of(path.filename());
     const std::string question = WithArgument(Text(NewerDeviceProfile), date) + "\r\n\r\n" +
                                  Text(KeepDeviceProfileQuestion) + "\r\n\r\n" + Text(KeepDeviceProfileAnswer) +
                                  "\r\n" + WithArgument(Text(UseBackupFileAnswer), date);
@@ -157,7 +157,7 @@ bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
         // The new backup would overwrite the only copy of the older profile.
         seams_.Link.State().CommFailed = true;
         seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
-                           WithArgument(Text(ArchiveNotMovable), path.string()) + "\r\n" + reason);
+                           WithArgument(Text(ArchiveNotMovable), Utf8Of(path)) + "\r\n" + reason);
     }
     return true;
 }
@@ -169,13 +169,13 @@ void ProfileKeeper::SetAsideDamagedFile(const std::filesystem::path& path)
 {
     std::string reason;
     if (const auto moved = MoveFile(path, DamagedPath(path, seams_.Time.Now()), &reason)) {
-        seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), moved->filename().string()),
+        seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), Utf8Of(moved->filename())),
                                   "");
         return;
     }
     seams_.Link.State().CommFailed = true;
     seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
-                       WithArgument(Text(DamagedFileNotMovable), path.string()) + "\r\n" + reason);
+                       WithArgument(Text(DamagedFileNotMovable), Utf8Of(path)) + "\r\n" + reason);
 }
 
 void ProfileKeeper::BackupProfile()
@@ -246,17 +246,17 @@ void ProfileKeeper::ReadProfileBlocks()
 bool ProfileKeeper::WriteBackupFile(std::string* failures)
 {
     const auto bytes = EncodeBackupFile(Content());
-    const auto fileName = std::filesystem::path(profile_.BackupFilePath).filename();
+    const auto fileName = PathFromUtf8(profile_.BackupFilePath).filename();
     for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User}) {
         if (folder.empty()) continue;
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
         std::string reason;
         if (WriteFileAtomically(folder / fileName, bytes, &reason)) {
-            profile_.BackupFilePath = (folder / fileName).string();
+            profile_.BackupFilePath = Utf8Of(folder / fileName);
             return true;
         }
-        *failures += "\r\n" + folder.string() + ": " + reason;
+        *failures += "\r\n" + Utf8Of(folder) + ": " + reason;
     }
     return false;
 }

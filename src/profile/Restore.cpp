@@ -53,7 +53,7 @@ void ProfileKeeper::RestoreProfile()
         seams_.Log.SetTaskStatus(Text(Done));
         profile_.ProfileSafe = true;
         std::error_code ignored;
-        std::filesystem::remove(profile_.BackupFilePath, ignored);
+        std::filesystem::remove(PathFromUtf8(profile_.BackupFilePath), ignored);
     }
     SetDeviceClockTwice();
 }
@@ -199,12 +199,12 @@ std::string ProfileKeeper::RecoveryInstructions() const
 // The diver's only copy is kept, out of the way of later runs.
 bool ProfileKeeper::ArchiveBackupFile(std::string* reason)
 {
-    const std::filesystem::path path = profile_.BackupFilePath;
+    const std::filesystem::path path = PathFromUtf8(profile_.BackupFilePath);
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(path, error)) return true;
     std::string why;
     const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &why);
-    if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), moved->string()), "");
+    if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), Utf8Of(*moved)), "");
     if (reason) *reason = why;
     return moved.has_value();
 }
