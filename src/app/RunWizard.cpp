@@ -7,6 +7,7 @@
 #include "platform/QtSerialPort.h"
 #include "platform/SteadyClock.h"
 #include "platform/StringTable.h"
+#include "platform/Utf8Path.h"
 #include "wizard/MFUMain.h"
 #include "wizard/Skin.h"
 
@@ -30,7 +31,8 @@ int RunWizard(QApplication& application, PortFinder& portFinder, std::function<v
     // Backups go beside the program, or where the user's own data for this
     // program lives when the program's folder is not writable.
     const BackupFolders backupFolders{
-        folder, QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()};
+        PathFromUtf8(folder),
+        PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString())};
 
     // Close may be clicked while a transaction waits deep inside the event
     // loop; the program then ends from there, never returning to it.

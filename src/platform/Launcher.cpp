@@ -1,6 +1,8 @@
 #include "Launcher.h"
 
 #ifdef _WIN32
+#include "Utf8Path.h"
+
 #include <windows.h>
 #include <shellapi.h>
 #else
@@ -12,26 +14,13 @@ namespace pelora {
 
 #ifdef _WIN32
 
-namespace {
-
-// Paths are UTF-8 inside the program; the shell takes UTF-16.
-std::wstring Wide(const std::string& text)
-{
-    if (text.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-}  // namespace
-
 // The follow-on program opens maximised and in front, as the diver's next
 // step; the shell also starts documents with their own program.
 bool SystemLauncher::StartDetached(const std::string& program, const std::string& workingFolder)
 {
-    const std::wstring file = Wide(program);
-    const std::wstring folder = Wide(workingFolder);
+    // The shell takes UTF-16.
+    const std::wstring file = PathFromUtf8(program).native();
+    const std::wstring folder = PathFromUtf8(workingFolder).native();
     const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", file.c_str(), nullptr,
                                                                 folder.empty() ? nullptr : folder.c_str(),
                                                                 SW_SHOWMAXIMIZED));

@@ -97,11 +97,11 @@ bool ProfileKeeper::GetBackupProfile()
 
     profile_.DeviceSerial = SerialOfBlock0(seams_.Link.State());
     const std::string fileName = BackupFileName(device_.ModelNumber, profile_.DeviceSerial);
-    profile_.BackupFilePath = DefaultBackupPath(fileName).string();
+    profile_.BackupFilePath = Utf8Of(DefaultBackupPath(fileName));
     std::filesystem::path path;
     BackupReadResult file;
     if (ChooseBackupFile(fileName, &path, &file)) {
-        profile_.BackupFilePath = path.string();
+        profile_.BackupFilePath = Utf8Of(path);
         UseBackupFile(file);
         if (LoadedFileIsUsable(file)) return true;
     }
@@ -116,7 +116,7 @@ bool ProfileKeeper::AnyBackupOfThisModel() const
         std::error_code error;
         if (folder.empty()) continue;
         for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-            const std::string name = it->path().filename().string();
+            const std::string name = Utf8Of(it->path().filename());
             if (name.size() == prefix.size() + 10 && name.rfind(prefix, 0) == 0 && it->path().extension() == ".bin")
                 return true;
         }
@@ -189,13 +189,13 @@ bool ProfileKeeper::LoadedFileIsUsable(const BackupReadResult& file)
     if (ProfileAreaOf(deviceHeader, device_.MemorySize).Empty) return true;
     if (std::equal(deviceHeader.begin(), deviceHeader.end(), file.Content->ProfileHeader.begin())) return true;
     if (!profile_.RestoreBegunFrom.empty() && profile_.RestoreBegunFrom == profile_.BackupFilePath) return true;
-    return !DiverKeepsDeviceProfile(profile_.BackupFilePath);
+    return !DiverKeepsDeviceProfile(PathFromUtf8(profile_.BackupFilePath));
 }
 
 bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
 {
     const auto modified = FileModifiedTime(path);
-    const std::string date = modified ? ReadableStamp(*modified) : path.filename().string();
+    const std::string date = modified ? ReadableStamp(*modified) : Utf8Of(path.filename());
     const std::string question = WithArgument(Text(NewerDeviceProfile), date) + "\r\n\r\n" +
                                  Text(KeepDeviceProfileQuestion) + "\r\n\r\n" + Text(KeepDeviceProfileAnswer) +
                                  "\r\n" + WithArgument(Text(UseBackupFileAnswer), date);
@@ -208,7 +208,7 @@ bool ProfileKeeper::DiverKeepsDeviceProfile(const std::filesystem::path& path)
         // The new backup would overwrite the only copy of the older profile.
         seams_.Link.State().CommFailed = true;
         seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
-                           WithArgument(Text(ArchiveNotMovable), path.string()) + "\r\n" + reason);
+                           WithArgument(Text(ArchiveNotMovable), Utf8Of(path)) + "\r\n" + reason);
     }
     return true;
 }
@@ -220,13 +220,13 @@ bool ProfileKeeper::SetAsideDamagedFile(const std::filesystem::path& path)
 {
     std::string reason;
     if (const auto moved = MoveFile(path, DamagedPath(path, seams_.Time.Now()), &reason)) {
-        seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), moved->filename().string()),
+        seams_.Log.InsertTaskList(TaskLog::FailureIcon, WithArgument(Text(DamagedFileSetAside), Utf8Of(moved->filename())),
                                   "");
         return true;
     }
     seams_.Link.State().CommFailed = true;
     seams_.Dialog.Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(Failed),
-                       WithArgument(Text(DamagedFileNotMovable), path.string()) + "\r\n" + reason);
+                       WithArgument(Text(DamagedFileNotMovable), Utf8Of(path)) + "\r\n" + reason);
     return false;
 }
 
@@ -298,17 +298,17 @@ void ProfileKeeper::ReadProfileBlocks()
 bool ProfileKeeper::WriteBackupFile(std::string* failures)
 {
     const auto bytes = EncodeBackupFile(Content());
-    const auto fileName = std::filesystem::path(profile_.BackupFilePath).filename();
+    const auto fileName = PathFromUtf8(profile_.BackupFilePath).filename();
     for (const auto& folder : {seams_.Folders.Program, seams_.Folders.User}) {
         if (folder.empty()) continue;
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
         std::string reason;
         if (WriteFileAtomically(folder / fileName, bytes, &reason)) {
-            profile_.BackupFilePath = (folder / fileName).string();
+            profile_.BackupFilePath = Utf8Of(folder / fileName);
             return true;
         }
-        *failures += "\r\n" + folder.string() + ": " + reason;
+        *failures += "\r\n" + Utf8Of(folder) + ": " + reason;
     }
     return false;
 }

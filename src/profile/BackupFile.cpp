@@ -1,4 +1,5 @@
 #include "profile/BackupFile.h"
+#include "platform/Utf8Path.h"
 #include "profile/FileText.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@ namespace pelora {
 namespace {
 
 namespace fs = std::filesystem;
-using filetext::Shown;
 using filetext::SystemReason;
 
 constexpr int SerialDigitCount = 6;
@@ -197,13 +197,14 @@ BackupReadResult ReadBackupFile(const std::filesystem::path& path, int MemorySiz
     errno = 0;
     const std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
     const int openError = errno;
-    if (!file) return Refused(BackupProblem::Unreadable, "cannot open " + Shown(path) + ": " + SystemReason(openError));
+    if (!file)
+        return Refused(BackupProblem::Unreadable, "cannot open " + Utf8Of(path) + ": " + SystemReason(openError));
     // One byte more than a backup has tells a long file without reading all of it.
     std::vector<std::uint8_t> bytes(BackupFileSize + 1);
     const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file.get());
     const int readError = errno;
     if (std::ferror(file.get()))
-        return Refused(BackupProblem::Unreadable, "cannot read " + Shown(path) + ": " + SystemReason(readError));
+        return Refused(BackupProblem::Unreadable, "cannot read " + Utf8Of(path) + ": " + SystemReason(readError));
     if (count > BackupFileSize)
         return Refused(BackupProblem::WrongSize, "the file has more than " + Num(BackupFileSize) + " bytes");
     bytes.resize(count);

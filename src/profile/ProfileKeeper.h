@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Utf8Path.h"
 #include "profile/SavedProfile.h"
 
 #include <cstdint>

@@ -64,7 +64,7 @@ void ProfileKeeper::RestoreProfile()
 // logbook for good. The newest few per device are enough.
 void ProfileKeeper::ArchiveRestoredFile()
 {
-    const std::filesystem::path path = profile_.BackupFilePath;
+    const std::filesystem::path path = PathFromUtf8(profile_.BackupFilePath);
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(path, error)) return;
     std::string ignored;
@@ -140,7 +140,7 @@ void ProfileKeeper::SetDeviceClockTwice()
 
 void ProfileKeeper::ProfileRecovering()
 {
-    const std::filesystem::path owed = profile_.BackupFilePath;
+    const std::filesystem::path owed = PathFromUtf8(profile_.BackupFilePath);
     // Dismissing the question leaves the file where the next run finds it.
     const auto answer = seams_.Dialog.Ask(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
                                           Text(RecoveryQuestion), Dialogs::Answer::No);
@@ -167,7 +167,7 @@ void ProfileKeeper::TellWhereTheProfileStays(const std::filesystem::path& path)
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(path, error)) return;
     seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::Ok, Text(RecoveryTitle),
-                       WithArgument(Text(ProfileStaysInFile), path.string()));
+                       WithArgument(Text(ProfileStaysInFile), Utf8Of(path)));
 }
 
 // One attempt: the device must answer and its block 0 come back before
@@ -227,12 +227,12 @@ std::string ProfileKeeper::RecoveryInstructions() const
 // The diver's only copy is kept, out of the way of later runs.
 bool ProfileKeeper::ArchiveBackupFile(std::string* reason)
 {
-    const std::filesystem::path path = profile_.BackupFilePath;
+    const std::filesystem::path path = PathFromUtf8(profile_.BackupFilePath);
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(path, error)) return true;
     std::string why;
     const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &why);
-    if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), moved->string()), "");
+    if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), Utf8Of(*moved)), "");
     if (reason) *reason = why;
     return moved.has_value();
 }

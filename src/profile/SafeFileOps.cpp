@@ -1,5 +1,6 @@
 // Writing a file whole or not at all, moving files aside, and their dates.
 #include "profile/BackupFile.h"
+#include "platform/Utf8Path.h"
 #include "profile/FileText.h"
 
 #include <algorithm>
@@ -35,7 +36,6 @@ namespace pelora {
 namespace {
 
 namespace fs = std::filesystem;
-using filetext::Shown;
 using filetext::SystemReason;
 
 constexpr int FreeNameTries = 1000;
@@ -159,11 +159,11 @@ std::optional<std::time_t> ModifiedSeconds(const fs::path& path)
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          std::string* error)
 {
-    if (!path.has_filename()) return Fail(error, "cannot write \"" + Shown(path) + "\": no file name");
+    if (!path.has_filename()) return Fail(error, "cannot write \"" + Utf8Of(path) + "\": no file name");
     fs::path temp;
     const int fd = CreateTemporary(path, &temp);
     const int createError = errno;
-    if (fd < 0) return Fail(error, "cannot create " + Shown(temp) + ": " + SystemReason(createError));
+    if (fd < 0) return Fail(error, "cannot create " + Utf8Of(temp) + ": " + SystemReason(createError));
 
     // Any failure from here on removes the temporary file and keeps the old one.
     const auto abandon = [&](const std::string& operation, const std::string& reason) {
@@ -174,15 +174,15 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
     if (!WriteAll(fd, bytes) || FlushToDisk(fd) != 0) {
         const int code = errno;
         CloseFd(fd);
-        return abandon("cannot write " + Shown(temp), SystemReason(code));
+        return abandon("cannot write " + Utf8Of(temp), SystemReason(code));
     }
     if (CloseFd(fd) != 0) {
         const int code = errno;
-        return abandon("cannot close " + Shown(temp), SystemReason(code));
+        return abandon("cannot close " + Utf8Of(temp), SystemReason(code));
     }
     std::string reason;
     if (!RenameOver(temp, path, &reason))
-        return abandon("cannot rename " + Shown(temp) + " to " + Shown(path), reason);
+        return abandon("cannot rename " + Utf8Of(temp) + " to " + Utf8Of(path), reason);
     SyncFolder(path.parent_path());
     return true;
 }
@@ -224,17 +224,17 @@ void PruneRestoredCopies(const std::filesystem::path& path, std::size_t keep)
 {
     fs::path prefix = path.stem();
     prefix += std::string(".") + kRestoredTag;
-    const std::string wanted = prefix.string();
+    const std::string wanted = Utf8Of(prefix);
     std::vector<fs::path> copies;
     std::error_code error;
     for (fs::directory_iterator it(ArchiveFolder(path), error), end; !error && it != end; it.increment(error)) {
         const fs::path& file = it->path();
-        if (file.extension() == path.extension() && file.stem().string().rfind(wanted, 0) == 0)
+        if (file.extension() == path.extension() && Utf8Of(file.stem()).rfind(wanted, 0) == 0)
             copies.push_back(file);
     }
     // The stamp sorts by time; a "-2" added for a second copy in the same second sorts after it.
     std::sort(copies.begin(), copies.end(),
-              [](const fs::path& a, const fs::path& b) { return a.stem().string() > b.stem().string(); });
+              [](const fs::path& a, const fs::path& b) { return Utf8Of(a.stem()) > Utf8Of(b.stem()); });
     for (std::size_t i = keep; i < copies.size(); ++i) fs::remove(copies[i], error);
 }
 
@@ -244,13 +244,13 @@ std::optional<std::filesystem::path> MoveFile(const std::filesystem::path& from,
     std::error_code failure;
     if (!to.parent_path().empty()) {
         fs::create_directories(to.parent_path(), failure);
-        if (failure) return NoPath(error, "cannot create " + Shown(to.parent_path()) + ": " + failure.message());
+        if (failure) return NoPath(error, "cannot create " + Utf8Of(to.parent_path()) + ": " + failure.message());
     }
     const std::optional<fs::path> target = FreeName(to);
-    if (!target) return NoPath(error, "cannot move " + Shown(from) + ": no free name beside " + Shown(to));
+    if (!target) return NoPath(error, "cannot move " + Utf8Of(from) + ": no free name beside " + Utf8Of(to));
     fs::rename(from, *target, failure);
     if (failure)
-        return NoPath(error, "cannot move " + Shown(from) + " to " + Shown(*target) + ": " + failure.message());
+        return NoPath(error, "cannot move " + Utf8Of(from) + " to " + Utf8Of(*target) + ": " + failure.message());
     return target;
 }
 

@@ -22,7 +22,7 @@ struct SavedProfile {
     std::int32_t ProfileEnd = 0;
     std::int16_t ProfileBlockCount = 0;
     std::int32_t DeviceSerial = 0;
-    std::string BackupFilePath;
+    std::string BackupFilePath;  // UTF-8: PathFromUtf8 makes it a path
     // A saved profile still has to be written back.
     bool ProfileRestorePending = false;
     // No restore is outstanding; false makes Close offer the recovery.

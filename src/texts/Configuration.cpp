@@ -1,6 +1,7 @@
 #include "Configuration.h"
 
 #include "platform/StringTable.h"
+#include "platform/Utf8Path.h"
 
 #include <cctype>
 #include <cmath>
@@ -61,7 +62,7 @@ std::vector<std::string> SplitFields(const std::string& text, char separator)
 
 std::string PathInFolder(const std::string& folder, const std::string& fileName)
 {
-    return (std::filesystem::path(folder) / fileName).string();
+    return Utf8Of(PathFromUtf8(folder) / PathFromUtf8(fileName));
 }
 
 int LanguageNumberFromCode(const std::string& languageCode)

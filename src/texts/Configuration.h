@@ -27,7 +27,7 @@ int LanguageNumberFromCode(const std::string& languageCode);
 // Splits at every separator; "" gives one empty field, "a|" two fields.
 std::vector<std::string> SplitFields(const std::string& text, char separator);
 
-// A file in the application folder, with the system's separator.
+// A file in the application folder, with the system's separator; all UTF-8.
 std::string PathInFolder(const std::string& folder, const std::string& fileName);
 
 }  // namespace pelora

@@ -1,5 +1,7 @@
 #include "LanguageDb.h"
 
+#include "platform/Utf8Path.h"
+
 #define SQLITE_HAS_CODEC 1
 #include <sqlcipher/sqlite3.h>
 
@@ -74,7 +76,7 @@ LanguageDb::OpenResult LanguageDb::OpenLanguageDb(const std::string& path, const
 {
     Close();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return OpenResult::FileMissing;
+    if (!std::filesystem::is_regular_file(PathFromUtf8(path), ec)) return OpenResult::FileMissing;
 
     // Read-only: the program never changes its texts.
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)

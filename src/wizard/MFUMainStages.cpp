@@ -2,6 +2,7 @@
 #include "MFUMain.h"
 #include "WindowCommon.h"
 #include "TaskList.h"
+#include "platform/Utf8Path.h"
 
 #include <QGroupBox>
 #include <QProgressBar>
@@ -146,7 +147,7 @@ void MFUMain::GoBack()
 BackupFolders MFUMain::Folders() const
 {
     BackupFolders folders = services_.backupFolders;
-    if (folders.Program.empty()) folders.Program = services_.applicationFolder;
+    if (folders.Program.empty()) folders.Program = PathFromUtf8(services_.applicationFolder);
     return folders;
 }
 

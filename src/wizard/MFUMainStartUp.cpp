@@ -6,6 +6,7 @@
 #include "TitleBar.h"
 #include "firmware/GetCode.h"
 #include "platform/StringTable.h"
+#include "platform/Utf8Path.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -84,7 +85,7 @@ bool MFUMain::OpenTexts()
 bool MFUMain::GetCode()
 {
     const GetCodeSeams seams{*this, Boxes(), texts_, link_.State(), [this] { ResetStage(); }};
-    return pelora::GetCode(config_->FirmwareFilePath, image_, seams);
+    return pelora::GetCode(PathFromUtf8(config_->FirmwareFilePath), image_, seams);
 }
 
 bool MFUMain::TestInterface()

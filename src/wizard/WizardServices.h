@@ -26,7 +26,7 @@ struct WizardServices {
     Launcher& launcher;
     // The message boxes; null means the window's own.
     Dialogs* dialogs = nullptr;
-    std::string applicationFolder;
+    std::string applicationFolder;  // UTF-8, as every path the program carries
     std::string configurationString;
     // Ends the program at once with this exit code; it does not return.
     std::function<void(int)> endProgram;

@@ -4,6 +4,7 @@
 // database.
 
 #include "link/CommModule.h"
+#include "platform/Utf8Path.h"
 #include "profile/BackupFile.h"
 #include "profile/ProfileArea.h"
 #include "profile/ProfileKeeper.h"
@@ -237,6 +238,26 @@ TEST_F(BackupFileMove, GoesAsideWithoutOverwritingAndTellsTheTime)
     EXPECT_EQ(FileStamp(*modified), "20270115-133000");
 #endif
     EXPECT_EQ(FileModifiedTime(dir_ / "missing"), std::nullopt);
+}
+
+// Folders named in other scripts, made from UTF-8 as the program gets them;
+// messages name the files in UTF-8 too.
+TEST_F(BackupFileMove, WritesReadsAndMovesInFoldersOfAnyName)
+{
+    const std::pair<const char*, const char8_t*> names[] = {{"Jürgen", u8"Jürgen"}, {"ダイブ", u8"ダイブ"}};
+    for (const auto& [utf8, name] : names) {
+        SCOPED_TRACE(utf8);
+        const fs::path folder = dir_ / PathFromUtf8(utf8), backup = folder / kFileName;
+        ASSERT_EQ(folder, dir_ / name);
+        ASSERT_TRUE(fs::create_directory(folder));
+        std::string error;
+        ASSERT_TRUE(WriteFileAtomically(backup, GoodFile(), &error)) << error;
+        EXPECT_TRUE(ReadBackupFile(backup, 512).Valid());
+        const fs::path archived = folder / "archive" / "513.004711.20260305-140709.bin";
+        EXPECT_EQ(MoveFile(backup, ArchivePath(backup, {2026, 3, 5, 14, 7, 9}), &error), archived) << error;
+        EXPECT_EQ(FileBytes(archived), GoodFile());
+        EXPECT_EQ(ReadBackupFile(backup, 512).Detail.rfind("cannot open " + Utf8Of(backup), 0), 0u);
+    }
 }
 
 #ifndef _WIN32  // the tool runs where the tests are built
@@ -684,6 +705,38 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
     EXPECT_EQ(dialogs_.shownTexts.at(5), "1. " + Text(640) + "\r\n2. " + Text(654) + "\r\n3. " + Text(804) + "\r\n" +
                                              Text(805) + "\r\n" + Text(806) + "\r\n" + Text(807) + "\r\n\r\n4. " +
                                              Text(808) + "\r\n5. " + Text(809) + "\r\n6. " + Text(819) + "\r\n");
+}
+
+// The program's or the user's folder named in another script: the backup is
+// written there, found by the next run, restored, and a declined one goes to
+// the archive there.
+TEST_F(ProfileTest, BackupsLiveInFoldersOfAnyName)
+{
+    for (const auto& [name, user] : {std::pair{"Jürgen", true}, std::pair{"ダイブ", false}}) {
+        SCOPED_TRACE(name);
+        const fs::path folder = root_ / PathFromUtf8(name), file = folder / kFileName;
+        folders_ = user ? BackupFolders{root_ / "program", folder} : BackupFolders{folder, root_ / "user"};
+        SetUp();
+        if (user) MakeFolderAFile(folders_.Program);
+        const Bytes original = Memory();
+        Keeper().BackupProfile();
+        ASSERT_TRUE(fs::exists(file));
+        saved_ = {};
+        MakeDevice();
+        sim::ClearLogbook(Memory(), memorySize_);
+        Keeper().BackupProfile();
+        EXPECT_EQ(Frames(0xB4), 2) << "the file is used, the device's blocks are not read";
+        Keeper().RestoreProfile();
+        EXPECT_TRUE(Memory() == original);
+        EXPECT_TRUE(fs::exists(folder / "archive/513.004711.restored-20260305-140709.bin") && !fs::exists(file));
+
+        Keeper().BackupProfile();
+        dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::No});
+        dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817),
+                         profiletext::WithArgument(Text(1014), Utf8Of(file)), Answer::Ok});
+        Keeper().ProfileRecovering();
+        EXPECT_TRUE(fs::exists(file)) << "declined, the file stays where the next run finds it";
+    }
 }
 
 }  // namespace
