@@ -148,7 +148,7 @@ bool ProfileKeeper::ChooseBackupFile(const std::string& fileName, std::filesyste
         BackupReadResult file = ReadBackupFile(path, device_.MemorySize);
         // The file is named after the device's serial number, so other digits
         // inside mean it is not what its name says.
-        if (!file.Valid() || SerialDigits(file.Serial) != SerialDigits(profile_.DeviceSerial)) {
+        if (!file.Valid() || file.Serial != profile_.DeviceSerial) {
             if (!SetAsideDamagedFile(path)) return false;
             continue;
         }

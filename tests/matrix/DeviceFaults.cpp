@@ -59,6 +59,11 @@ const Scenario kScenarios[] = {
     {"port", "writes refused from 1 s", [](FaultMatrix& m) { m.harness_->RefuseWritesFrom(m.harness_->Now() + 1.0); }},
     {"port", "cable out in the restart wait, back 30 s later",
      [](FaultMatrix& m) { m.harness_->PortGoneAt(m.harness_->Now() + 6.0, 30.0); }},
+    {"port", "cable out in the backup", [](FaultMatrix& m) {
+         m.harness_->SetIdleHook([&m, armed = false]() mutable {
+             if (!armed && m.FramesWithCommand(0xB4) > 10) armed = true, m.harness_->RefuseWritesFrom(m.harness_->Now());
+         });
+     }},
     {"port", "cable out in the upload, back 30 s later", [](FaultMatrix& m) {
          m.harness_->SetIdleHook([&m, armed = false]() mutable {
              if (!armed && m.BlockWrites(true) == 4) armed = true, m.harness_->PortGoneAt(m.harness_->Now(), 30.0);
