@@ -221,23 +221,30 @@ std::string Joined(const std::vector<std::string>& rows)
 
 enum class Ending { Completed, NotCompleted, Stopped };
 
-// An update ends with 786 alone, or with 814 then 815; one that stopped at
-// the identification or the version decision with neither.
-Ending EndingOf(const std::vector<std::string>& rows)
+// An update ends with 786 alone, or with 814 and at most one row that says
+// where the profile is (815 in its file, 1012 nothing changed, 1013 back on
+// the device); one that stopped at the identification or the version
+// decision with none of them. `said` is that last row's text, or 0.
+Ending EndingOf(const std::vector<std::string>& rows, int* said)
 {
-    static const std::map<int, std::string> texts{
-        {786, Texts().GetText(786)}, {814, Texts().GetText(814)}, {815, Texts().GetText(815)}};
+    static const std::map<int, std::string> texts{{786, Texts().GetText(786)},   {814, Texts().GetText(814)},
+                                                  {815, Texts().GetText(815)},   {1012, Texts().GetText(1012)},
+                                                  {1013, Texts().GetText(1013)}};
     std::vector<std::string> events;
     for (const auto& row : rows) events.push_back(row.substr(2, row.rfind('|') - 2));
     const auto count = [&](int id) { return std::count(events.begin(), events.end(), texts.at(id)); };
     const auto last = [&](std::size_t back, int id) {
         return events.size() >= back && events[events.size() - back] == texts.at(id);
     };
-    if (count(786) == 1 && count(814) + count(815) == 0 && last(1, 786)) return Ending::Completed;
-    if (count(786) == 0 && count(814) == 1 && count(815) == 1 && last(2, 814) && last(1, 815))
-        return Ending::NotCompleted;
-    if (count(786) + count(814) + count(815) == 0) return Ending::Stopped;
-    Fail("the update ends with neither 786 alone nor 814 and 815:" + Joined(rows));
+    const auto where = count(815) + count(1012) + count(1013);
+    *said = 0;
+    if (count(786) == 1 && count(814) + where == 0 && last(1, 786)) return Ending::Completed;
+    if (count(786) == 0 && count(814) == 1 && where == 0 && last(1, 814)) return Ending::NotCompleted;
+    for (const int id : {815, 1012, 1013})
+        if (count(786) == 0 && count(814) == 1 && where == 1 && last(2, 814) && last(1, id))
+            return *said = id, Ending::NotCompleted;
+    if (count(786) + count(814) + where == 0) return Ending::Stopped;
+    Fail("the update ends with neither 786 alone nor 814 and where the profile is:" + Joined(rows));
 }
 
 }  // namespace
@@ -312,9 +319,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      device.CommittedCode(1).size(), device.CommittedCode(2).size(),
                      onDevice ? "on it" : "not on it");
     }
-    const Ending ending = EndingOf(log.rows);
-    if (ending == Ending::Stopped && (!device.CommittedCode(1).empty() || !device.CommittedCode(2).empty() ||
-                                      device.Memory() != original))
+    int said = 0;
+    const Ending ending = EndingOf(log.rows, &said);
+    const bool inBackup = ProfileInBackup(original, run, image, config.serialNumber);
+    const bool codeChanged = !device.CommittedCode(1).empty() || !device.CommittedCode(2).empty();
+    if ((said == 815 && !inBackup) || (said == 1013 && !onDevice) || (said == 1012 && (!onDevice || codeChanged)))
+        Fail("the last row does not say where the profile is:" + Joined(log.rows));
+    if (ending == Ending::NotCompleted && said == 0 && !onDevice)
+        Fail("814 alone, while the profile is not on the device:" + Joined(log.rows));
+    if (ending == Ending::Stopped && (codeChanged || device.Memory() != original))
         Fail("the update stopped before the backup, and the device was changed:" + Joined(log.rows));
     if (ending == Ending::Completed) {
         if (!CodeCommitted(device, image)) Fail("786 without the new code committed:" + Joined(log.rows));
@@ -322,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("786 while the device identifies as '" + device.IdText() + "'" + Joined(log.rows));
         if (!onDevice) Fail("786 without the profile back on the device:" + Joined(log.rows));
     }
-    if (!onDevice && !ProfileInBackup(original, run, image, config.serialNumber))
+    if (!onDevice && !inBackup)
         Fail("the profile is lost: not on the device, not in a valid backup file:" + Joined(log.rows));
     return 0;
 }
