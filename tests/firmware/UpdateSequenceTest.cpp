@@ -189,17 +189,14 @@ TEST_F(UpdateSequenceTest, TheDeviceCodeDecidesWhetherEachLayoutUpdates)
             EXPECT_EQ(link_->State().CommFailed, c.outcome == Outcome::TooOld || c.outcome == Outcome::NewerRevision);
             EXPECT_EQ(priority_.classes.back(), pelora::NormalPriorityClass);  // also after a finished update
             ASSERT_GE(log_.rows.size(), 2u);
-            switch (c.outcome) {
-            case Outcome::Updates:
+            if (updates) {
                 EXPECT_EQ(log_.rows[1], "1|Pelora 1D, " + Text(781) + ": " + c.shownCode + "|");
-                EXPECT_EQ(log_.rows.back(), Row(1, 786));
-                break;
-            case Outcome::UpToDate:
-            case Outcome::NewerRevision: EXPECT_EQ(log_.rows.back(), Row(1, 785)); break;
-            case Outcome::TooOld:
-                EXPECT_EQ(log_.rows.back(), "2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|");
-                break;
             }
+            EXPECT_EQ(log_.rows.back(),
+                      updates ? Row(1, 786)
+                      : c.outcome == Outcome::TooOld
+                          ? "2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " + Text(784) + "|"
+                          : Row(1, 785));
         }
     }
 }
@@ -215,66 +212,30 @@ TEST_F(UpdateSequenceTest, EachUpdateStartsWithTheDeviceRevisionUnknown)
 
     harness_->Dev().SetCodeVersion("1B", 0);  // Back, and another device with old code
     profile_->ProfileRestorePending = true;
-    log_.rows.clear();
     update_->UpdateFirmware();
-    EXPECT_FALSE(HasRow(Row(1, 785)));
     EXPECT_EQ(log_.rows.back(), Row(1, 786));
     EXPECT_EQ(harness_->Dev().Revision(), kImageRevision);
 }
 
 // The restart waits run on the program's clock from the device's answer to
-// the closing command, however soon the device is back.
-TEST_F(UpdateSequenceTest, EachRestartWaitsItsFullTimeAfterTheClosingCommand)
+// the closing command, however soon the device is back. The clock is set once
+// after new code when no profile goes back, else by the restore, twice.
+TEST_F(UpdateSequenceTest, EachRestartWaitsItsFullTimeAndTheClockIsSet)
 {
-    const std::tuple<Layout, std::uint8_t, double> cases[] = {
-        {Layout::Code1Only, 0xB6, 12.0},
-        {Layout::BothCodes, 0xB6, 10.0},
-        {Layout::BothCodes, 0xB9, 45.0},
-        {Layout::Code2Only, 0xB9, 45.0},
+    const std::tuple<Layout, std::uint8_t, double, int, int> cases[] = {
+        {Layout::Code1Only, 0xB6, 12.0, 2, 2},
+        {Layout::BothCodes, 0xB6, 10.0, 2, 2},
+        {Layout::BothCodes, 0xB9, 45.0, 0, 1},
+        {Layout::Code2Only, 0xB9, 45.0, 0, 1},
     };
-    for (const auto& [layout, closing, seconds] : cases) {
+    for (const auto& [layout, closing, seconds, profileBlocks, clockSettings] : cases) {
         SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << ", closing " << int{closing});
-        Start(layout);
+        Start(layout, 0, [&](auto& d) { d.profileBlocks = profileBlocks; });
         update_->UpdateFirmware();
         const double silence = SilenceAfter(closing);
         EXPECT_GE(silence, seconds);
         EXPECT_LT(silence, seconds + 1.0);
-        EXPECT_EQ(log_.rows.back(), Row(1, 786));
-    }
-}
-
-// New code the device does not report after its restart is no finished
-// update: the version for region 1, the revision for region 2, both when both went.
-TEST_F(UpdateSequenceTest, NewCodeNotConfirmedAfterTheRestartIsNoFinishedUpdate)
-{
-    const std::tuple<const char*, Layout, int, const char*, int> cases[] = {
-        {"version old", Layout::Code1Only, 1, "1B", 5},
-        {"revision old", Layout::Code2Only, 1, "1C", 4},
-        {"version old", Layout::BothCodes, 2, "1B", 5},
-        {"revision old", Layout::BothCodes, 2, "1C", 4},
-    };
-    for (const auto& [name, layout, restarts, version, revision] : cases) {
-        SCOPED_TRACE(testing::Message() << name << ", layout " << static_cast<int>(layout));
-        Start(layout);
-        const std::function<void(sim::Faults&)> report = [=](sim::Faults& f) { f.CodeVersion(version, revision); };
-        harness_->Faults().AfterRestart(
-            restarts == 1 ? report : [report](sim::Faults& f) { f.AfterRestart(report); });
-        update_->UpdateFirmware();
-        EXPECT_EQ(harness_->Dev().Restarts(), restarts);
-        EXPECT_TRUE(NotFinished());
-    }
-}
-
-// The clock is set once after new code when no profile goes back, else by
-// the restore, which sets it twice.
-TEST_F(UpdateSequenceTest, TheClockIsSetOnceWithoutAProfileAndTwiceAfterARestore)
-{
-    for (const auto& [profileBlocks, settings] : {std::pair{0, 1}, std::pair{2, 2}}) {
-        SCOPED_TRACE(profileBlocks);
-        Start(Layout::Code1Only, 0, [&](auto& d) { d.profileBlocks = profileBlocks; });
-        update_->UpdateFirmware();
-        EXPECT_EQ(Sent(0x97), settings);
-        EXPECT_TRUE(harness_->Dev().Clock().has_value());
+        EXPECT_EQ(Sent(0x97), clockSettings);
         EXPECT_EQ(log_.rows.back(), Row(1, 786));
     }
 }
@@ -314,28 +275,43 @@ TEST_F(UpdateSequenceTest, ARefusedFrameEndsTheUploadWithoutCommittingIt)
     }
 }
 
-// Every way the update stops short resets the stage: normal priority, Back on.
-TEST_F(UpdateSequenceTest, EveryEarlyStopResetsTheStage)
+// Every other way the update stops short: its last row, and the stage reset
+// (normal priority, Back on). New code the device does not report after its
+// restart is no finished update: the version for region 1, the revision for
+// region 2, both when both went.
+TEST_F(UpdateSequenceTest, EveryEarlyStopEndsWithItsRowAndResetsTheStage)
 {
-    const std::tuple<const char*, Layout, Configure, std::function<void()>> cases[] = {
-        {"no answer at the identification", Layout::Code1Only, {}, [this] { harness_->Faults().UnplugAt(0); }},
-        {"another model", Layout::Code1Only, [](auto& d) { d.modelKey = "NAVIX"; }, {}},
-        {"code too old", Layout::Code1Only, [](auto& d) { d.codeVersion = "19"; }, {}},
-        {"newer revision", Layout::Code2Only, [](auto& d) { d.revision = 6; }, {}},
-        {"nothing to update", Layout::Code1Only, [](auto& d) { d.codeVersion = "1C"; }, {}},
-        {"upload failed", Layout::Code1Only, {}, [this] { harness_->Faults().Reject(0xB6, 1000); }},
-        {"no answer between the regions", Layout::BothCodes, {}, [this] { harness_->Faults().NoReturnFromRestart(); }},
-        {"no answer after the restart", Layout::Code1Only, {}, [this] { harness_->Faults().NoReturnFromRestart(); }},
-        {"another model after the restart", Layout::Code2Only, {},
-         [this] { harness_->Faults().AfterRestart([](auto& f) { f.AnotherModel("NAVIX"); }); }},
-        {"the port refuses to send after the upload", Layout::Code1Only, {},
-         [this] { harness_->SetIdleHook([this] { if (Sent(0xB6)) harness_->RefuseWritesFrom(harness_->Now()); }); }},
+    const auto reports = [this](const char* version, int revision, int restarts) {
+        const std::function<void(sim::Faults&)> report = [=](sim::Faults& f) { f.CodeVersion(version, revision); };
+        harness_->Faults().AfterRestart(restarts == 1 ? report : [report](sim::Faults& f) { f.AfterRestart(report); });
     };
-    for (const auto& [name, layout, configure, arrange] : cases) {
+    const std::string kept = Row(1, 815), restored = Row(1, 1013);
+    const std::tuple<const char*, Layout, Configure, std::function<void()>, std::string> cases[] = {
+        {"no answer at the identification", Layout::Code1Only, {}, [this] { harness_->Faults().UnplugAt(0); },
+         Row(2, 150)},
+        {"another model", Layout::Code1Only, [](auto& d) { d.modelKey = "NAVIX"; }, {},
+         "2|" + Text(783) + " Pelora 1D!|"},
+        {"upload failed", Layout::Code1Only, {}, [this] { harness_->Faults().Reject(0xB6, 1000); }, kept},
+        {"no answer between the regions", Layout::BothCodes, {}, [this] { harness_->Faults().NoReturnFromRestart(); },
+         kept},
+        {"no answer after the restart", Layout::Code1Only, {}, [this] { harness_->Faults().NoReturnFromRestart(); },
+         kept},
+        {"another model after the restart", Layout::Code2Only, {},
+         [this] { harness_->Faults().AfterRestart([](auto& f) { f.AnotherModel("NAVIX"); }); }, kept},
+        {"the port refuses to send after the upload", Layout::Code1Only, {},
+         [this] { harness_->SetIdleHook([this] { if (Sent(0xB6)) harness_->RefuseWritesFrom(harness_->Now()); }); },
+         kept},
+        {"version old after the restart", Layout::Code1Only, {}, [&] { reports("1B", 5, 1); }, restored},
+        {"revision old after the restart", Layout::Code2Only, {}, [&] { reports("1C", 4, 1); }, restored},
+        {"version old after both restarts", Layout::BothCodes, {}, [&] { reports("1B", 5, 2); }, restored},
+        {"revision old after both restarts", Layout::BothCodes, {}, [&] { reports("1C", 4, 2); }, restored},
+    };
+    for (const auto& [name, layout, configure, arrange, lastRow] : cases) {
         SCOPED_TRACE(name);
         Start(layout, 5, configure);
         if (arrange) arrange();
         update_->UpdateFirmware();
+        EXPECT_EQ(log_.rows.back(), lastRow);
         EXPECT_FALSE(HasRow(Row(1, 786)));
         EXPECT_GE(resets_, 1);
         ASSERT_FALSE(priority_.classes.empty());
