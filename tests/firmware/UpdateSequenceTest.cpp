@@ -35,6 +35,8 @@ protected:
     // an update. The device holds code "1B", revision 0, unless configured.
     void Start(Layout layout, int revisionSetting = 0, const Configure& configure = {})
     {
+        update_.reset();
+        link_.reset();  // it holds the old harness's port
         sim::DeviceConfig config;
         config.profileBlocks = 2;
         config.restartSeconds = 1.0;  // back long before any wait ends
