@@ -1,5 +1,7 @@
 #include "platform/QtSerialPort.h"
 
+#include "platform/LowLatency.h"
+
 #include <QMetaObject>
 
 namespace pelora {
@@ -68,6 +70,9 @@ bool QtSerialPort::Open(std::string* error)
     port_.clearError();
     port_.clear(QSerialPort::Input);
     port_.clear(QSerialPort::Output);
+#ifdef __linux__
+    latencyNote_ = RequestLowLatency(port_.handle());
+#endif
     return true;
 }
 

@@ -24,6 +24,7 @@ public:
     void ClearOutput() override;
     bool Write(std::span<const std::uint8_t> bytes) override;
     void SetDataReceived(DataHandler handler) override;
+    std::string LatencyNote() const override { return latencyNote_; }
 
 private:
     void DeliverReceivedBytes();
@@ -34,6 +35,7 @@ private:
     int baud_ = 38400;
     // The device went away (cable pulled): refuse writes until reopened.
     bool gone_ = false;
+    std::string latencyNote_;
 };
 
 }  // namespace pelora

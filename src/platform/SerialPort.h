@@ -31,6 +31,9 @@ public:
     // refuses the write (closed, or gone with the cable).
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
     virtual void SetDataReceived(DataHandler handler) = 0;
+    // What became of the request for low latency when the port was last
+    // opened, for the record; empty where nothing was asked.
+    virtual std::string LatencyNote() const { return {}; }
 };
 
 }  // namespace pelora

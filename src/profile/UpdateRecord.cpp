@@ -46,6 +46,11 @@ void UpdateRecord::Status(const std::string& status)
     Append("       -> " + status);
 }
 
+void UpdateRecord::Note(const std::string& text)
+{
+    if (!text.empty()) Append("note   " + text);
+}
+
 void UpdateRecord::Append(const std::string& text)
 {
     const LocalDateTime t = time_.Now();

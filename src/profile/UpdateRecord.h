@@ -22,6 +22,8 @@ public:
     void Row(int icon, const std::string& event, const std::string& status);
     // Percentages are kept at every tenth only: the rest says nothing new.
     void Status(const std::string& status);
+    // A line for support that the task log does not show; nothing for "".
+    void Note(const std::string& text);
 
     // Where the last line went; empty until one was written.
     const std::filesystem::path& Path() const { return path_; }

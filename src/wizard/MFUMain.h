@@ -88,6 +88,7 @@ private:
     bool GetCode();
     bool TestInterface();
     bool ReopenPortQuietly();
+    bool OpenPort(const std::string& portName, std::string* reason);
     enum class PortOutcome { Opened, Retry, Cancelled };
     PortOutcome OpenInterfacePort(const std::string& portName);
     void LoadStepInstructions(int stage);

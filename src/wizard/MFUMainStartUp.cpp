@@ -113,20 +113,26 @@ bool MFUMain::ReopenPortQuietly()
     if (services_.port.IsOpen()) return true;
     const std::optional<std::string> port = services_.portFinder.FindInterfacePort();
     if (!port) return false;
-    services_.port.SetPortName(*port);
-    services_.port.SetBaudRate(38400);
     std::string reason;
-    return services_.port.Open(&reason);
+    return OpenPort(*port, &reason);
+}
+
+// The cable's port at 38400 baud; the record notes how fast it answers.
+bool MFUMain::OpenPort(const std::string& portName, std::string* reason)
+{
+    services_.port.SetPortName(portName);
+    services_.port.SetBaudRate(38400);
+    if (!services_.port.Open(reason)) return false;
+    record_.Note(services_.port.LatencyNote());
+    return true;
 }
 
 // A port that is there but cannot be opened: say which and why, and what
 // usually helps; the diver may retry or quit.
 MFUMain::PortOutcome MFUMain::OpenInterfacePort(const std::string& portName)
 {
-    services_.port.SetPortName(portName);
-    services_.port.SetBaudRate(38400);
     std::string reason;
-    if (services_.port.Open(&reason)) return PortOutcome::Opened;
+    if (OpenPort(portName, &reason)) return PortOutcome::Opened;
 
     std::string text = "The interface cable was found on " + portName + ", but the port could not be opened";
     text += reason.empty() ? "." : ": " + reason + ".";

@@ -3,6 +3,7 @@
 // program: started with PELORA_LAUNCH_REPORT set, it writes how it was asked
 // to show its window and ends.
 #include "platform/Launcher.h"
+#include "platform/LowLatency.h"
 #include "platform/ProcessPriority.h"
 
 #include <gtest/gtest.h>
@@ -83,6 +84,16 @@ void SetVariable(const std::string& name, const std::string& value)
 
 // Raised to high where the process may, back to normal, and 0 for a process
 // that cannot be reached.
+#ifdef __linux__
+// A port that cannot have low latency is used as it is, and the note says why.
+// (The real link's test meets a pseudo-terminal; a cable's driver takes it.)
+TEST(LowLatency, APortWithoutItIsUsedAsItIsAndTheNoteSaysWhy)
+{
+    EXPECT_EQ(pelora::RequestLowLatency(-1),
+              "serial port: its driver offers no low latency (Bad file descriptor); used as it is");
+}
+#endif
+
 TEST(ProcessPriority, HighWhereAllowedNormalAgainAndZeroForNoProcess)
 {
     pelora::SystemProcessPriority priority;
