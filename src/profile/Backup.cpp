@@ -57,12 +57,6 @@ std::int32_t SerialOfBlock0(const LinkState& link)
     return serial % 1000000;
 }
 
-bool PathExists(const std::filesystem::path& path)
-{
-    std::error_code error;
-    return !path.empty() && std::filesystem::exists(path, error);
-}
-
 }  // namespace
 
 std::string ProfileKeeper::Text(int id) const { return seams_.Texts.GetText(id); }

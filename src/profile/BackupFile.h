@@ -86,6 +86,9 @@ void PruneRestoredCopies(const std::filesystem::path& path, std::size_t keep);
 std::optional<std::filesystem::path> MoveFile(const std::filesystem::path& from, const std::filesystem::path& to,
                                               std::string* error);
 
+// True when `path` names something that exists; an empty path or an error is false.
+bool PathExists(const std::filesystem::path& path);
+
 // The file's last change in local time, if the system tells it.
 std::optional<LocalDateTime> FileModifiedTime(const std::filesystem::path& path);
 

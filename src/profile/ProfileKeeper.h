@@ -112,7 +112,7 @@ private:
     // ProfileRecovering's parts.
     std::string RecoveryInstructions() const;
     void TryRecovery();
-    bool IdentifyAndRestore();
+    void IdentifyAndRestore();
     void TellWhereTheProfileStays(const std::filesystem::path& path);
     // Keeps a backup the diver replaced by the device's own profile in the
     // archive folder beside it; false, with the system's reason, when it

@@ -65,9 +65,9 @@ void ProfileKeeper::RestoreProfile()
 void ProfileKeeper::ArchiveRestoredFile()
 {
     const std::filesystem::path path = PathFromUtf8(profile_.BackupFilePath);
-    std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return;
+    if (!PathExists(path)) return;
     std::string ignored;
+    std::error_code error;
     if (MoveFile(path, RestoredArchivePath(path, seams_.Time.Now()), &ignored))
         PruneRestoredCopies(path, kRestoredCopiesKept);
     else
@@ -164,8 +164,7 @@ void ProfileKeeper::ProfileRecovering()
 // profile area is empty or unchanged).
 void ProfileKeeper::TellWhereTheProfileStays(const std::filesystem::path& path)
 {
-    std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return;
+    if (!PathExists(path)) return;
     seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::Ok, Text(RecoveryTitle),
                        WithArgument(Text(ProfileStaysInFile), Utf8Of(path)));
 }
@@ -188,21 +187,20 @@ void ProfileKeeper::TryRecovery()
     seams_.Priority.SetProcessPriority(0, 0, NormalPriorityClass);
 }
 
-// True when the attempt decided the profile's fate; false (ProfileSafe
-// still false) to ask again.
-bool ProfileKeeper::IdentifyAndRestore()
+// Decides the profile's fate when the device answers; otherwise ProfileSafe
+// stays false and the diver is asked again.
+void ProfileKeeper::IdentifyAndRestore()
 {
-    if (seams_.ReopenPort && !seams_.ReopenPort()) return false;
-    if (!seams_.Link.ReadDeviceId()) return false;
+    if (seams_.ReopenPort && !seams_.ReopenPort()) return;
+    if (!seams_.Link.ReadDeviceId()) return;
     if (GetBackupProfile()) {
         RestoreProfile();
-        return true;
+        return;
     }
-    if (LinkFailed()) return false;
+    if (LinkFailed()) return;
     // No usable backup for the device connected: nothing to write to it.
     // A file of another device stays where it is.
     profile_.ProfileSafe = true;
-    return true;
 }
 
 std::string ProfileKeeper::RecoveryInstructions() const
@@ -228,8 +226,7 @@ std::string ProfileKeeper::RecoveryInstructions() const
 bool ProfileKeeper::ArchiveBackupFile(std::string* reason)
 {
     const std::filesystem::path path = PathFromUtf8(profile_.BackupFilePath);
-    std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return true;
+    if (!PathExists(path)) return true;
     std::string why;
     const auto moved = MoveFile(path, ArchivePath(path, seams_.Time.Now()), &why);
     if (moved) seams_.Log.InsertTaskList(TaskLog::InfoIcon, WithArgument(Text(BackupFileArchived), Utf8Of(*moved)), "");

@@ -254,6 +254,12 @@ std::optional<std::filesystem::path> MoveFile(const std::filesystem::path& from,
     return target;
 }
 
+bool PathExists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return !path.empty() && fs::exists(path, error);
+}
+
 std::optional<LocalDateTime> FileModifiedTime(const std::filesystem::path& path)
 {
     const std::optional<std::time_t> seconds = ModifiedSeconds(path);
