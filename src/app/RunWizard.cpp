@@ -1,4 +1,5 @@
 #include "RunWizard.h"
+#include "EarlyStart.h"
 
 #include "platform/Launcher.h"
 #include "platform/LocalTime.h"
@@ -18,7 +19,8 @@
 
 namespace pelora {
 
-int RunWizard(QApplication& application, PortFinder& portFinder, std::function<void()> beforeEnd)
+int RunWizard(QApplication& application, PortFinder& portFinder, EarlyStart& early,
+              std::function<void()> beforeEnd)
 {
     ApplySkin(application);
     QtSerialPort port;
@@ -51,7 +53,10 @@ int RunWizard(QApplication& application, PortFinder& portFinder, std::function<v
                             LoadString(ConfigurationString),
                             endProgram,
                             localTime,
-                            backupFolders};
+                            backupFolders,
+                            [&early](const std::string& path, const std::string& password) {
+                                return early.TakeTexts(path, password);
+                            }};
 
     MFUMain window(std::move(services));
     if (!window.Form_Load()) {

@@ -2,6 +2,7 @@
 // anyone can walk through it. The device runs as pelora-sim on a
 // pseudo-terminal and wakes from Deep Sleep by itself a few seconds after the
 // sleep command. `--port PATH` uses that serial device instead.
+#include "EarlyStart.h"
 #include "RunWizard.h"
 #include "link/PortFinder.h"
 
@@ -62,6 +63,7 @@ std::optional<std::string> StartEmulatedDevice(QProcess& device, QString* error)
 
 int main(int argc, char** argv)
 {
+    pelora::EarlyStart early;  // first: it runs while Qt starts
     QApplication application(argc, argv);
     QCommandLineParser options;
     options.setApplicationDescription("Pelora 1D Firmware Update with an emulated dive computer");
@@ -87,7 +89,7 @@ int main(int argc, char** argv)
             device.waitForFinished(2000);
         }
     };
-    const int exitCode = pelora::RunWizard(application, portFinder, stopDevice);
+    const int exitCode = pelora::RunWizard(application, portFinder, early, stopDevice);
     stopDevice();
     return exitCode;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace pelora {
@@ -71,22 +72,61 @@ LanguageDb::OpenResult LanguageDb::Fail(OpenResult result)
     return result;
 }
 
+UnlockedLanguageDb::~UnlockedLanguageDb()
+{
+    if (db_) sqlite3_close(db_);
+}
+
+UnlockedLanguageDb::UnlockedLanguageDb(UnlockedLanguageDb&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), result_(other.result_)
+{
+}
+
+UnlockedLanguageDb& UnlockedLanguageDb::operator=(UnlockedLanguageDb&& other) noexcept
+{
+    if (this != &other) {
+        if (db_) sqlite3_close(db_);
+        db_ = std::exchange(other.db_, nullptr);
+        result_ = other.result_;
+    }
+    return *this;
+}
+
+UnlockedLanguageDb LanguageDb::Unlock(const std::string& path, const std::string& password)
+{
+    UnlockedLanguageDb unlocked;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(PathFromUtf8(path), ec)) return unlocked;
+
+    unlocked.result_ = OpenResult::NotOpenable;
+    sqlite3* db = nullptr;
+    // Read-only: the program never changes its texts.
+    const bool opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+    // The key is only tried on the first read: a wrong password or a file
+    // that is no database fails there.
+    const bool proved = opened &&
+                        sqlite3_key(db, password.data(), static_cast<int>(password.size())) == SQLITE_OK &&
+                        sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!proved) {
+        sqlite3_close(db);
+        return unlocked;
+    }
+    unlocked.db_ = db;
+    unlocked.result_ = OpenResult::Ok;
+    return unlocked;
+}
+
 LanguageDb::OpenResult LanguageDb::OpenLanguageDb(const std::string& path, const std::string& password,
                                                   int LanguageNumber)
 {
-    Close();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(PathFromUtf8(path), ec)) return OpenResult::FileMissing;
+    return OpenLanguageDb(Unlock(path, password), LanguageNumber);
+}
 
-    // Read-only: the program never changes its texts.
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        return Fail(OpenResult::NotOpenable);
-    if (sqlite3_key(db_, password.data(), static_cast<int>(password.size())) != SQLITE_OK)
-        return Fail(OpenResult::NotOpenable);
-    // The key is only tried on the first read: a wrong password or a file
-    // that is no database fails here.
-    if (sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return Fail(OpenResult::NotOpenable);
+LanguageDb::OpenResult LanguageDb::OpenLanguageDb(UnlockedLanguageDb unlocked, int LanguageNumber)
+{
+    Close();
+    if (unlocked.result_ != OpenResult::Ok) return unlocked.result_;
+    db_ = std::exchange(unlocked.db_, nullptr);
 
     const std::vector<Column> contents = TableColumns(db_, "CONTENTS");
     if (contents.empty()) return Fail(OpenResult::ContentsMissing);

@@ -10,6 +10,8 @@ struct sqlite3_stmt;
 
 namespace pelora {
 
+class UnlockedLanguageDb;
+
 // The password-protected language database FirmwareUpdate.lng: every user
 // text is looked up in it by a numeric identifier, in the column of the
 // selected language.
@@ -36,6 +38,12 @@ public:
     // (counted from 0 in the field order of "CONTENTS"). After Ok,
     // LanguagesMissing and LanguagesEmpty, GetText works.
     OpenResult OpenLanguageDb(const std::string& path, const std::string& password, int LanguageNumber);
+    // The same, from a database already unlocked (possibly on another thread).
+    OpenResult OpenLanguageDb(UnlockedLanguageDb unlocked, int LanguageNumber);
+
+    // The slow part of opening: the password is proved by a key derivation
+    // that is slow on purpose. Safe to run on any thread.
+    static UnlockedLanguageDb Unlock(const std::string& path, const std::string& password);
 
     // The text with this identifier in the selected language; "" when the
     // identifier is not there, its text is empty (NULL), or nothing is open.
@@ -53,6 +61,23 @@ private:
 
     sqlite3* db_ = nullptr;
     sqlite3_stmt* lookup_ = nullptr;
+};
+
+// A connection whose password has been proved, or why there is none; handed
+// to LanguageDb::OpenLanguageDb, which takes it over.
+class UnlockedLanguageDb {
+public:
+    UnlockedLanguageDb() = default;
+    ~UnlockedLanguageDb();
+    UnlockedLanguageDb(UnlockedLanguageDb&& other) noexcept;
+    UnlockedLanguageDb& operator=(UnlockedLanguageDb&& other) noexcept;
+
+    LanguageDb::OpenResult Result() const { return result_; }
+
+private:
+    friend class LanguageDb;
+    sqlite3* db_ = nullptr;
+    LanguageDb::OpenResult result_ = LanguageDb::OpenResult::FileMissing;
 };
 
 }  // namespace pelora

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace pelora {
 
@@ -40,7 +41,9 @@ bool MFUMain::InitInfo()
 
     PutOnTop();
     setWindowTitle(XPForm_->Caption());
-    CreateTrayIcon();
+    // Finding the desktop's tray can take a while: the icon follows once
+    // the window is up.
+    QTimer::singleShot(0, this, [this] { CreateTrayIcon(); });
     XPForm_->SetCaption(Q("Pelora 1D  " + GetText(820)));
     XPForm_->setToolTip(Q(GetText(820) + " \u2014 \u00a9 2026 Kalo"));
     profile_.ProfileSafe = true;
@@ -62,7 +65,10 @@ bool MFUMain::InitInfo()
 bool MFUMain::OpenTexts()
 {
     const std::string path = PathInFolder(services_.applicationFolder, LanguageDb::FileName);
-    const auto result = texts_.OpenLanguageDb(path, LoadString(LanguageDbPassword), config_->LanguageNumber);
+    const std::string password = LoadString(LanguageDbPassword);
+    UnlockedLanguageDb unlocked =
+        services_.unlockTexts ? services_.unlockTexts(path, password) : LanguageDb::Unlock(path, password);
+    const auto result = texts_.OpenLanguageDb(std::move(unlocked), config_->LanguageNumber);
     switch (result) {
     case LanguageDb::OpenResult::Ok:
         return true;

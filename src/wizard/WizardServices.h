@@ -9,6 +9,7 @@
 #include "platform/ProcessPriority.h"
 #include "platform/SerialPort.h"
 #include "profile/ProfileKeeper.h"
+#include "texts/LanguageDb.h"
 
 #include <functional>
 #include <string>
@@ -34,6 +35,9 @@ struct WizardServices {
     LocalTime& localTime;
     // Where backup files go; an empty program folder means applicationFolder.
     BackupFolders backupFolders;
+    // Unlocks the language database; empty means LanguageDb::Unlock, here
+    // and now. The program passes a database unlocked while it started.
+    std::function<UnlockedLanguageDb(const std::string& path, const std::string& password)> unlockTexts = {};
 };
 
 }  // namespace pelora

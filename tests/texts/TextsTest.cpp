@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <tuple>
 #include <unistd.h>
@@ -87,6 +88,10 @@ TEST(LanguageDb, OpensEachShapeAndLooksUpTheSelectedColumn)
         EXPECT_EQ(db.OpenLanguageDb(path, password, column), result) << path << ", column " << column;
         EXPECT_EQ(std::tuple(db.GetText(1), db.GetText(2)), std::tuple(text1, "")) << path << ", column " << column;
     }
+    // Unlocked on another thread, as the program does while Qt starts.
+    auto unlocking = std::async(std::launch::async, pelora::LanguageDb::Unlock, written, password);
+    EXPECT_EQ(db.OpenLanguageDb(unlocking.get(), 2), Result::Ok);
+    EXPECT_EQ(db.GetText(1), "Eins");
     EXPECT_EQ(db.OpenLanguageDb(written, "wrong password 12345", 1), Result::NotOpenable);
     EXPECT_EQ(std::tuple(db.IsOpen(), db.GetText(1)), std::tuple(false, ""));
     std::ofstream(written, std::ios::trunc) << "not a database at all, just some text";
