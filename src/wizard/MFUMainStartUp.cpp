@@ -6,7 +6,6 @@
 #include "TitleBar.h"
 #include "firmware/GetCode.h"
 #include "platform/StringTable.h"
-#include "platform/Utf8Path.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -61,8 +60,8 @@ bool MFUMain::InitInfo()
 
 bool MFUMain::OpenTexts()
 {
-    const std::string path = PathInFolder(services_.applicationFolder, LanguageDb::FileName);
-    const auto result = texts_.OpenLanguageDb(path, LoadString(LanguageDbPassword), config_->LanguageNumber);
+    const DataFile file = FindDataFile(services_.applicationFolder, LanguageDb::FileName);
+    const auto result = texts_.OpenLanguageDb(file.Path, LoadString(LanguageDbPassword), config_->LanguageNumber);
     switch (result) {
     case LanguageDb::OpenResult::Ok:
         return true;
@@ -74,8 +73,9 @@ bool MFUMain::OpenTexts()
     default:
         // Without its texts the wizard cannot say anything useful: tell why
         // in plain English and end.
+        const std::string named = file.Path.empty() ? file.Places[0] + " or " + file.Places[1] : file.Path;
         Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kProgramCaption,
-                     "The language file " + path + " cannot be used: " + LanguageDb::Describe(result) +
+                     "The language file " + named + " cannot be used: " + LanguageDb::Describe(result) +
                          ".\r\n\r\nPlease install the program again.");
         exitCode_ = 1;
         return false;
@@ -85,7 +85,7 @@ bool MFUMain::OpenTexts()
 bool MFUMain::GetCode()
 {
     const GetCodeSeams seams{*this, Boxes(), texts_, link_.State(), [this] { ResetStage(); }};
-    return pelora::GetCode(PathFromUtf8(config_->FirmwareFilePath), image_, seams);
+    return pelora::GetCode(config_->FirmwareFile, image_, seams);
 }
 
 bool MFUMain::TestInterface()
