@@ -26,7 +26,7 @@ void LoadFontConfiguration()
 EarlyStart::EarlyStart() : password_(LoadString(LanguageDbPassword))
 {
     const std::string folder = ExecutableFolder();
-    if (!folder.empty()) path_ = PathInFolder(folder, LanguageDb::FileName);
+    if (!folder.empty()) path_ = FindDataFile(folder, LanguageDb::FileName).Path;
     unlocking_ = std::async(std::launch::async, [path = path_, password = password_] {
         LoadFontConfiguration();
         return path.empty() ? UnlockedLanguageDb() : LanguageDb::Unlock(path, password);

@@ -9,6 +9,8 @@
 #include "platform/SteadyClock.h"
 #include "platform/StringTable.h"
 #include "platform/Utf8Path.h"
+#include "texts/Configuration.h"
+#include "texts/LanguageDb.h"
 #include "wizard/MFUMain.h"
 #include "wizard/Skin.h"
 
@@ -31,9 +33,14 @@ int RunWizard(QApplication& application, PortFinder& portFinder, EarlyStart& ear
     SystemLocalTime localTime;
     const std::string folder = QCoreApplication::applicationDirPath().toStdString();
     // Backups go beside the program, or where the user's own data for this
-    // program lives when the program's folder is not writable.
+    // program lives when the program's folder is not writable. An installed
+    // program (its files in ../share) never writes beside itself: that is a
+    // system folder such as /usr/bin, writable to root but no place for a
+    // diver's files.
+    const DataFile texts = FindDataFile(folder, LanguageDb::FileName);
+    const bool ownFolder = texts.Path == texts.Places[0];
     const BackupFolders backupFolders{
-        PathFromUtf8(folder),
+        ownFolder ? PathFromUtf8(folder) : std::filesystem::path(),
         PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString())};
 
     // Close may be clicked while a transaction waits deep inside the event

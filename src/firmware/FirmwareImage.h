@@ -50,7 +50,7 @@ struct FirmwareImage {
 // Why an image did not load.
 struct ImageFailure {
     enum class Kind {
-        FileMissing,    // no such file: the program ends without a message
+        FileMissing,    // no such file: GetCode names where it looked
         FileError,      // damaged or unreadable: "<text 779> <ErrorCode>!"
         ChecksumError,  // a region's checksum does not match: ChecksumMessage
     };

@@ -5,6 +5,7 @@
 #include "platform/StringTable.h"
 #include "platform/TaskLog.h"
 #include "platform/TextSource.h"
+#include "platform/Utf8Path.h"
 #include "texts/Configuration.h"
 
 #include <cctype>
@@ -20,6 +21,7 @@ enum TextId {
     FileErrorText = 779,
     VersionLabelText = 781,
     ErrorTitleText = 280,
+    FileMissingText = 1050,
 };
 
 // A number of up to two decimal digits, as the string table writes it.
@@ -69,8 +71,9 @@ std::string ImageVersionRow(const FirmwareImage& image, const std::string& versi
     return row;
 }
 
-bool GetCode(const std::filesystem::path& FirmwareFilePath, ImageState& image, const GetCodeSeams& seams)
+bool GetCode(const DataFile& FirmwareFile, ImageState& image, const GetCodeSeams& seams)
 {
+    const std::filesystem::path FirmwareFilePath = PathFromUtf8(FirmwareFile.Path);
     image.Code1Only = image.Code2Only = image.BothCodes = false;
     image.Code1BlockCount = image.Code2BlockCount = 0;
     seams.Log.InsertTaskList(TaskLog::StepIcon, seams.Texts.GetText(ReadingFileText), "...");
@@ -78,6 +81,10 @@ bool GetCode(const std::filesystem::path& FirmwareFilePath, ImageState& image, c
     if (!FileExists(FirmwareFilePath)) {
         seams.Link.CommFailed = true;
         seams.ResetStage();
+        // With nothing to update with, say where the image was looked for.
+        std::string text = seams.Texts.GetText(FileMissingText);
+        for (const std::string& place : FirmwareFile.Places) text += "\r\n" + place;
+        ShowImageError(seams, text);
         return false;
     }
 

@@ -12,6 +12,7 @@ namespace pelora {
 class Dialogs;
 class TextSource;
 class TaskLog;
+struct DataFile;
 struct LinkState;
 
 // The loaded image and what the program's configuration says about the
@@ -44,10 +45,10 @@ struct GetCodeSeams {
 // Reads and checks the firmware image at start-up, reporting in the task log.
 // On success fills `image` (with MinCodeVersion and RevisionSetting from the
 // string table), re-creates the link's receive buffers for the image's memory
-// size and returns true. On any fault sets CommFailed, tells the user (except
-// for a missing file) and returns false: the caller must then end the program
-// through its closing sequence.
-bool GetCode(const std::filesystem::path& FirmwareFilePath, ImageState& image, const GetCodeSeams& seams);
+// size and returns true. On any fault sets CommFailed, tells the user (a
+// missing file with every place it was looked for) and returns false: the
+// caller must then end the program through its closing sequence.
+bool GetCode(const DataFile& FirmwareFile, ImageState& image, const GetCodeSeams& seams);
 
 // The task-log row that names the image: product, text 781 and the version,
 // with the revision as ".05" unless a Code1Only image has a revision outside

@@ -65,6 +65,19 @@ std::string PathInFolder(const std::string& folder, const std::string& fileName)
     return Utf8Of(PathFromUtf8(folder) / PathFromUtf8(fileName));
 }
 
+DataFile FindDataFile(const std::string& programFolder, const std::string& fileName)
+{
+    const std::filesystem::path folder = PathFromUtf8(programFolder);
+    const std::filesystem::path share = (folder / ".." / "share" / "pelora-update").lexically_normal();
+    DataFile file;
+    for (const auto& place : {folder / PathFromUtf8(fileName), share / PathFromUtf8(fileName)}) {
+        file.Places.push_back(Utf8Of(place));
+        std::error_code error;
+        if (file.Path.empty() && std::filesystem::is_regular_file(place, error)) file.Path = file.Places.back();
+    }
+    return file;
+}
+
 int LanguageNumberFromCode(const std::string& languageCode)
 {
     // Round half to even (nearbyint in the default rounding mode), then drop
@@ -83,8 +96,8 @@ std::optional<Configuration> ReadConfiguration(const std::string& configString,
     const auto& fields = config.ConfigFields;
     if (fields.size() < 2) return std::nullopt;
 
-    config.FirmwareFilePath = PathInFolder(applicationFolder, fields[0]);
     if (fields[1] != ConfigurationCheckValue()) return std::nullopt;
+    config.FirmwareFile = FindDataFile(applicationFolder, fields[0]);
     config.RunOnClose = fields.size() >= 3 ? fields[2] : std::string();
     config.LanguageNumber = fields.size() >= 4 ? LanguageNumberFromCode(fields[3]) : 1;
     return config;

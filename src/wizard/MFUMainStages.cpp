@@ -147,7 +147,7 @@ void MFUMain::GoBack()
 BackupFolders MFUMain::Folders() const
 {
     BackupFolders folders = services_.backupFolders;
-    if (folders.Program.empty()) folders.Program = PathFromUtf8(services_.applicationFolder);
+    if (folders.Program.empty() && folders.User.empty()) folders.Program = PathFromUtf8(services_.applicationFolder);
     return folders;
 }
 

@@ -6,7 +6,6 @@
 #include "TitleBar.h"
 #include "firmware/GetCode.h"
 #include "platform/StringTable.h"
-#include "platform/Utf8Path.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -64,10 +63,10 @@ bool MFUMain::InitInfo()
 
 bool MFUMain::OpenTexts()
 {
-    const std::string path = PathInFolder(services_.applicationFolder, LanguageDb::FileName);
+    const DataFile file = FindDataFile(services_.applicationFolder, LanguageDb::FileName);
     const std::string password = LoadString(LanguageDbPassword);
     UnlockedLanguageDb unlocked =
-        services_.unlockTexts ? services_.unlockTexts(path, password) : LanguageDb::Unlock(path, password);
+        services_.unlockTexts ? services_.unlockTexts(file.Path, password) : LanguageDb::Unlock(file.Path, password);
     const auto result = texts_.OpenLanguageDb(std::move(unlocked), config_->LanguageNumber);
     switch (result) {
     case LanguageDb::OpenResult::Ok:
@@ -80,8 +79,9 @@ bool MFUMain::OpenTexts()
     default:
         // Without its texts the wizard cannot say anything useful: tell why
         // in plain English and end.
+        const std::string named = file.Path.empty() ? file.Places[0] + " or " + file.Places[1] : file.Path;
         Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kProgramCaption,
-                     "The language file " + path + " cannot be used: " + LanguageDb::Describe(result) +
+                     "The language file " + named + " cannot be used: " + LanguageDb::Describe(result) +
                          ".\r\n\r\nPlease install the program again.");
         exitCode_ = 1;
         return false;
@@ -91,7 +91,7 @@ bool MFUMain::OpenTexts()
 bool MFUMain::GetCode()
 {
     const GetCodeSeams seams{*this, Boxes(), texts_, link_.State(), [this] { ResetStage(); }};
-    return pelora::GetCode(PathFromUtf8(config_->FirmwareFilePath), image_, seams);
+    return pelora::GetCode(config_->FirmwareFile, image_, seams);
 }
 
 bool MFUMain::TestInterface()

@@ -33,7 +33,8 @@ struct WizardServices {
     std::function<void(int)> endProgram;
     // The local date and time (device clock, names of moved files).
     LocalTime& localTime;
-    // Where backup files go; an empty program folder means applicationFolder.
+    // Where backup files go; none at all means applicationFolder alone, an
+    // empty program folder beside a user's folder the user's folder alone.
     BackupFolders backupFolders;
     // Unlocks the language database; empty means LanguageDb::Unlock, here
     // and now. The program passes a database unlocked while it started.

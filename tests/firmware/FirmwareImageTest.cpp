@@ -79,7 +79,8 @@ protected:
     bool Run(const std::filesystem::path& path)
     {
         rows.clear(), boxes.clear(), resets = 0, link.CommFailed = false, link.RxBuf.assign(7, 0x55);
-        return GetCode(path, image, {*this, *this, texts, link, [this] { ++resets; }});
+        const pelora::DataFile file{path.string(), {path.string(), "/elsewhere/PELORA.1D.FWR"}};
+        return GetCode(file, image, {*this, *this, texts, link, [this] { ++resets; }});
     }
     std::string Text(int id) const { return texts.GetText(id); }
 
@@ -215,22 +216,26 @@ TEST_F(GetCodeTest, GoodImageLoadsAndShowsItsVersion)
     }
 }
 
-// A missing file (or a folder) ends the program silently, a damaged one after a message. A file error
-// resets the stage; after a checksum error that is left to the caller.
+// A missing file (or a folder) ends the program naming every place it was looked for, unread; a damaged
+// one after its error. A file error resets the stage; after a checksum error that is left to the caller.
 TEST_F(GetCodeTest, RefusedImagesEndTheProgram)
 {
     Bytes noName = fwrtool::WriteImage(Spec(L::Code1Only, 3, 0)), cut = noName, badSum = noName;
     At(noName, 1, 32) = 0, cut.pop_back(), At(badSum, 2, 130) ^= 1;
-    const std::tuple<std::filesystem::path, std::string, int> cases[] = {  // file, text of the box ("" none), resets
-        {dir.path / "none.FWR", "", 1}, {dir.path, "", 1}, {dir.Write(noName, "4.FWR"), Text(779) + " 4!", 1},
-        {dir.Write(cut, "cut.FWR"), Text(779) + " !", 1}, {dir.Write(badSum, "sum.FWR"), "Check sum error 1!", 0}};
+    const auto nowhere = [&](const std::filesystem::path& path) {
+        return Text(1050) + "\r\n" + path.string() + "\r\n/elsewhere/PELORA.1D.FWR";
+    };
+    const std::tuple<std::filesystem::path, std::string, int> cases[] = {  // file, text of the box, resets
+        {dir.path / "none.FWR", nowhere(dir.path / "none.FWR"), 1}, {dir.path, nowhere(dir.path), 1},
+        {dir.Write(noName, "4.FWR"), Text(779) + " 4!", 1}, {dir.Write(cut, "cut.FWR"), Text(779) + " !", 1},
+        {dir.Write(badSum, "sum.FWR"), "Check sum error 1!", 0}};
     for (const auto& [path, text, resetCount] : cases) {
         SCOPED_TRACE(path.filename().string());
         EXPECT_FALSE(Run(path));
-        const Box box{Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(280), text};
-        EXPECT_EQ(boxes, (text.empty() ? std::vector<Box>{} : std::vector<Box>{box}));
-        EXPECT_EQ(rows, (text.empty() ? std::vector<Row>{{0, Text(776), "..."}}
-                                      : std::vector<Row>{{0, Text(776), Text(777)}, {0, Text(778), "..."}}));
+        EXPECT_EQ(boxes, (std::vector<Box>{{Dialogs::Icon::Stop, Dialogs::Buttons::Ok, Text(280), text}}));
+        const bool unread = text.starts_with(Text(1050));
+        EXPECT_EQ(rows, (unread ? std::vector<Row>{{0, Text(776), "..."}}
+                                : std::vector<Row>{{0, Text(776), Text(777)}, {0, Text(778), "..."}}));
         EXPECT_EQ(std::tuple(link.CommFailed, resets, link.RxBuf.size()), std::tuple(true, resetCount, 7));
     }
 }

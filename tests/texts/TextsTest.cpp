@@ -23,8 +23,10 @@ TEST(Configuration, ReadsItsFieldsOrEndsSilently)
 {
     const auto shipped = pelora::ReadConfiguration(pelora::LoadString(pelora::ConfigurationString), "/opt/pelora");
     ASSERT_TRUE(shipped);
-    EXPECT_EQ(std::tuple(shipped->FirmwareFilePath, shipped->RunOnClose, shipped->LanguageNumber),
-              std::tuple("/opt/pelora/PELORA.1D.FWR", "", 1));
+    const std::vector<std::string> places{"/opt/pelora/PELORA.1D.FWR", "/opt/share/pelora-update/PELORA.1D.FWR"};
+    EXPECT_EQ(std::tuple(shipped->FirmwareFile.Path, shipped->FirmwareFile.Places, shipped->RunOnClose,
+                         shipped->LanguageNumber),
+              std::tuple("", places, "", 1));
 
     const std::string ours = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue();
     const std::string foreign[] = {"", "PELORA.1D.FWR|not-ours||5000", ours + "x"};
@@ -47,6 +49,24 @@ TEST(Configuration, LanguageCodeCountsThousandsAboveFiveThousand)
         {"5000", 1}, {"5999", 1}, {"6000", 2}, {"7999", 3}, {"6000 German", 2}, {"  6000", 2}, {"German", -4},
         {"", -4}, {"-1000", -5}, {"5999.5", 2}, {"4999", 1}, {"3500", 0}, {"99999999999999999999", 0}};
     for (const auto& [code, column] : cases) EXPECT_EQ(pelora::LanguageNumberFromCode(code), column) << code;
+}
+
+// Beside the program first, then where the package puts it; a folder of that name is no file.
+TEST(Configuration, DataFileBesideTheProgramElseInShare)
+{
+    const auto root = std::filesystem::temp_directory_path() / ("datafile-" + std::to_string(::getpid()));
+    const std::string beside = (root / "bin/x.lng").string(), shared = (root / "share/pelora-update/x.lng").string();
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // files made (a "/" a folder), the one found
+        {{beside, shared}, beside}, {{shared}, shared}, {{beside + "/", shared}, shared}, {{}, ""}};
+    for (const auto& [files, found] : cases) {
+        std::filesystem::remove_all(root);
+        for (const char* folder : {"bin", "share/pelora-update"}) std::filesystem::create_directories(root / folder);
+        for (const std::string& file : files)
+            file.ends_with('/') ? (void)std::filesystem::create_directory(file) : (void)std::ofstream(file);
+        const pelora::DataFile file = pelora::FindDataFile((root / "bin").string(), "x.lng");
+        EXPECT_EQ(std::tuple(file.Path, file.Places), std::tuple(found, std::vector{beside, shared})) << found;
+    }
+    std::filesystem::remove_all(root);
 }
 
 TEST(Configuration, SplitFieldsKeepsEveryEmptyField)

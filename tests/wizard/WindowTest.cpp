@@ -86,6 +86,7 @@ TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
 TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
 {
     const std::string lng = (folder_ / "FirmwareUpdate.lng").string();
+    const std::string shared = (folder_.parent_path() / "share/pelora-update/").string();
     const auto dropLanguageList = [&] {
         sqlite3* db = nullptr;
         const std::string password = pelora::LoadString(pelora::LanguageDbPassword);
@@ -122,7 +123,12 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
          "The interface cable was found on /dev/ttyUSB0, but the port could not be opened: Permission denied."},
         {"port refused, Cancel", [&] { harness_->SetPortOpenFailure("busy"); }, {},
          {english(Buttons::OkCancel, Answer::Cancel)}, "ended 0, 1 searches"},
-        {"image missing", [&] { std::filesystem::remove(folder_ / "PELORA.1D.FWR"); }, {}, {}, "closed 0, 0 searches"},
+        {"language file missing", [&] { std::filesystem::remove(lng); }, {}, {english(Buttons::Ok, Answer::Ok)},
+         "ended 1, 0 searches",
+         "The language file " + lng + " or " + shared + "FirmwareUpdate.lng cannot be used: the file is missing"},
+        {"image missing", [&] { std::filesystem::remove(folder_ / "PELORA.1D.FWR"); }, {},
+         {{Icon::Stop, Buttons::Ok, Text(280), "", Answer::Ok}}, "closed 0, 0 searches",
+         Text(1050) + "\r\n" + (folder_ / "PELORA.1D.FWR").string() + "\r\n" + shared + "PELORA.1D.FWR"},
         {"Close during a wait", {}, [&] {
              harness_->Faults().UnplugAt(0.0);
              harness_->At(5.0, [&] { closedAt = harness_->Now(), window_->CloseCmd_Click(); });
