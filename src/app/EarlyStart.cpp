@@ -2,6 +2,7 @@
 
 #include "platform/ExecutableFolder.h"
 #include "platform/StringTable.h"
+#include "texts/BuiltLanguageDbKey.h"
 #include "texts/Configuration.h"
 
 #ifdef PELORA_FONTCONFIG
@@ -29,7 +30,7 @@ EarlyStart::EarlyStart() : password_(LoadString(LanguageDbPassword))
     if (!folder.empty()) path_ = FindDataFile(folder, LanguageDb::FileName).Path;
     unlocking_ = std::async(std::launch::async, [path = path_, password = password_] {
         LoadFontConfiguration();
-        return path.empty() ? UnlockedLanguageDb() : LanguageDb::Unlock(path, password);
+        return path.empty() ? UnlockedLanguageDb() : LanguageDb::Unlock(path, password, BuiltLanguageDbKey());
     });
 }
 
@@ -39,7 +40,7 @@ UnlockedLanguageDb EarlyStart::TakeTexts(const std::string& path, const std::str
         UnlockedLanguageDb early = unlocking_.get();
         if (!path_.empty() && path == path_ && password == password_) return early;
     }
-    return LanguageDb::Unlock(path, password);
+    return LanguageDb::Unlock(path, password, BuiltLanguageDbKey());
 }
 
 }  // namespace pelora

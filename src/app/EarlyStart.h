@@ -8,9 +8,11 @@
 namespace pelora {
 
 // What start-up must do anyway and can do before Qt is up: read the system's
-// font configuration and prove the language database's password (a key
-// derivation that is slow on purpose). Begun first thing in main(), on its
-// own thread, both are done by the time the window needs them.
+// font configuration and open the language database (by the key its password
+// derives, carried by the program for the database it was built with; any
+// other database needs the key derivation, which is slow on purpose). Begun
+// first thing in main(), on its own thread, both are done by the time the
+// window needs them.
 class EarlyStart {
 public:
     // Starts the work for the database beside the program.

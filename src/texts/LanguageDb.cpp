@@ -92,27 +92,35 @@ UnlockedLanguageDb& UnlockedLanguageDb::operator=(UnlockedLanguageDb&& other) no
     return *this;
 }
 
-UnlockedLanguageDb LanguageDb::Unlock(const std::string& path, const std::string& password)
+namespace {
+
+// The database opened read-only (the program never changes its texts) with
+// this key, or null. The key is only tried on the first read: a wrong key or
+// a file that is no database fails there.
+sqlite3* OpenWithKey(const std::string& path, const std::string& key)
+{
+    sqlite3* db = nullptr;
+    const bool proved =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_key(db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
+        sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (proved) return db;
+    sqlite3_close(db);
+    return nullptr;
+}
+
+}  // namespace
+
+UnlockedLanguageDb LanguageDb::Unlock(const std::string& path, const std::string& password,
+                                      const std::string& derivedKey)
 {
     UnlockedLanguageDb unlocked;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(PathFromUtf8(path), ec)) return unlocked;
 
-    unlocked.result_ = OpenResult::NotOpenable;
-    sqlite3* db = nullptr;
-    // Read-only: the program never changes its texts.
-    const bool opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
-    // The key is only tried on the first read: a wrong password or a file
-    // that is no database fails there.
-    const bool proved = opened &&
-                        sqlite3_key(db, password.data(), static_cast<int>(password.size())) == SQLITE_OK &&
-                        sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!proved) {
-        sqlite3_close(db);
-        return unlocked;
-    }
-    unlocked.db_ = db;
-    unlocked.result_ = OpenResult::Ok;
+    unlocked.db_ = derivedKey.empty() ? nullptr : OpenWithKey(path, derivedKey);
+    if (!unlocked.db_) unlocked.db_ = OpenWithKey(path, password);
+    unlocked.result_ = unlocked.db_ ? OpenResult::Ok : OpenResult::NotOpenable;
     return unlocked;
 }
 

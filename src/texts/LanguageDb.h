@@ -42,8 +42,11 @@ public:
     OpenResult OpenLanguageDb(UnlockedLanguageDb unlocked, int LanguageNumber);
 
     // The slow part of opening: the password is proved by a key derivation
-    // that is slow on purpose. Safe to run on any thread.
-    static UnlockedLanguageDb Unlock(const std::string& path, const std::string& password);
+    // that is slow on purpose. A raw key ("x'…'") that the password derives
+    // for this very file, when given, is tried first and spares that.
+    // Safe to run on any thread.
+    static UnlockedLanguageDb Unlock(const std::string& path, const std::string& password,
+                                     const std::string& derivedKey = {});
 
     // The text with this identifier in the selected language; "" when the
     // identifier is not there, its text is empty (NULL), or nothing is open.

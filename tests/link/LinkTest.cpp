@@ -1,5 +1,6 @@
 // The link's rules, and every operation against the emulated device on the virtual clock.
 #include "FakeLink.h"
+#include "link/BlockTable.h"
 #include "sim/Memory.h"
 #include "sim/VirtualHarness.h"
 
@@ -9,6 +10,8 @@
 #include <functional>
 #include <numeric>
 #include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -60,6 +63,23 @@ struct Bench {
     pelora::CommModule comm;
     pelora::LinkState& s = comm.State();
 };
+
+TEST(BlockTable, BlocksOneTo1024ReadZeroUntilWrittenAndKeepTheirPlace)
+{
+    pelora::BlockTable table;
+    const pelora::BlockTable& view = table;
+    EXPECT_EQ(view.Block(1024)[129], 0);
+    table.Block(1024)[129] = 7;
+    std::int16_t& first = table.Block(1)[0];
+    first = 3;
+    table.Block(512)[5] = 9;
+    EXPECT_EQ(std::tuple(view.Block(1024)[129], view.Block(1)[0], &view.Block(1)[0], view.Block(2)[0]),
+              std::tuple(7, 3, &first, 0));
+    for (int outside : {0, 1025, -1}) {
+        EXPECT_THROW(table.Block(outside), std::out_of_range) << outside;
+        EXPECT_THROW(view.Block(outside), std::out_of_range) << outside;
+    }
+}
 
 TEST(Frame, NoneWhileNoReplyIsAwaited)
 {

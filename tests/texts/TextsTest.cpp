@@ -108,10 +108,15 @@ TEST(LanguageDb, OpensEachShapeAndLooksUpTheSelectedColumn)
         EXPECT_EQ(db.OpenLanguageDb(path, password, column), result) << path << ", column " << column;
         EXPECT_EQ(std::tuple(db.GetText(1), db.GetText(2)), std::tuple(text1, "")) << path << ", column " << column;
     }
-    // Unlocked on another thread, as the program does while Qt starts.
-    auto unlocking = std::async(std::launch::async, pelora::LanguageDb::Unlock, written, password);
+    // Unlocked on another thread, as the program does while Qt starts, by the
+    // derived key alone (the password given is wrong); a wrong derived key
+    // leaves the password to open it.
+    const std::string key = lngtool::DerivedKey(written, password), wrongKey = "x'" + std::string(64, '0') + "'";
+    auto unlocking = std::async(std::launch::async, [&] { return pelora::LanguageDb::Unlock(written, "wrong", key); });
     EXPECT_EQ(db.OpenLanguageDb(unlocking.get(), 2), Result::Ok);
     EXPECT_EQ(db.GetText(1), "Eins");
+    EXPECT_EQ(db.OpenLanguageDb(pelora::LanguageDb::Unlock(written, password, wrongKey), 1), Result::Ok);
+    EXPECT_EQ(pelora::LanguageDb::Unlock(written, "wrong", wrongKey).Result(), Result::NotOpenable);
     EXPECT_EQ(db.OpenLanguageDb(written, "wrong password 12345", 1), Result::NotOpenable);
     EXPECT_EQ(std::tuple(db.IsOpen(), db.GetText(1)), std::tuple(false, ""));
     std::ofstream(written, std::ios::trunc) << "not a database at all, just some text";

@@ -3,7 +3,11 @@
 #define SQLITE_HAS_CODEC 1
 #include <sqlcipher/sqlite3.h>
 
+#include <openssl/evp.h>
+
+#include <array>
 #include <cstdio>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -57,6 +61,55 @@ Stmt Prepare(sqlite3* db, const std::string& sql)
 }
 
 }  // namespace
+
+namespace {
+
+// The number of key-derivation rounds this SQLCipher uses for a new database.
+int KdfRounds()
+{
+    Db db = OpenKeyed(":memory:", "any", SQLITE_OPEN_READWRITE);
+    Stmt rounds = Prepare(db.get(), "PRAGMA cipher_default_kdf_iter");
+    if (sqlite3_step(rounds.get()) != SQLITE_ROW) throw std::runtime_error("SQLCipher names no key-derivation rounds");
+    return sqlite3_column_int(rounds.get(), 0);
+}
+
+std::string RawKey(const std::array<unsigned char, 32>& key)
+{
+    std::string raw = "x'";
+    for (unsigned char byte : key) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", byte);
+        raw += hex;
+    }
+    return raw + "'";
+}
+
+bool Opens(const std::string& path, const std::string& key)
+{
+    Db db = OpenKeyed(path, key, SQLITE_OPEN_READONLY);
+    return sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+}  // namespace
+
+std::string DerivedKey(const std::string& path, const std::string& password)
+{
+    // The first 16 bytes of the file are the salt; PBKDF2 over the cipher's
+    // rounds gives the 32-byte key. Its hash differs between SQLCipher
+    // versions (SHA-1 in 3, SHA-512 in 4): the one that opens the file is it.
+    std::array<unsigned char, 16> salt{};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(salt.data()), salt.size())) throw std::runtime_error(path + ": no salt");
+    const int rounds = KdfRounds();
+    for (const EVP_MD* hash : {EVP_sha512(), EVP_sha1(), EVP_sha256()}) {
+        std::array<unsigned char, 32> key{};
+        if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(), salt.size(), rounds,
+                              hash, key.size(), key.data()) != 1)
+            continue;
+        if (const std::string raw = RawKey(key); Opens(path, raw)) return raw;
+    }
+    throw std::runtime_error("no derived key opens " + path);
+}
 
 void WriteLanguageDb(const TextTable& table, const std::string& path, const std::string& password)
 {

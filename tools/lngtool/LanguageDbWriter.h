@@ -15,4 +15,9 @@ void WriteLanguageDb(const TextTable& table, const std::string& path, const std:
 // row a line, in identifier order. Throws std::runtime_error.
 std::string DumpLanguageDb(const std::string& path, const std::string& password);
 
+// The key that the password derives for this database (its salt and the
+// cipher's key derivation), as SQLCipher takes a raw key: "x'<64 hex digits>'".
+// Checked by opening the database with it. Throws std::runtime_error.
+std::string DerivedKey(const std::string& path, const std::string& password);
+
 }  // namespace lngtool

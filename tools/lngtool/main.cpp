@@ -13,7 +13,9 @@ namespace {
 
 int Usage()
 {
-    std::cerr << "usage: lngtool build TABLE OUT   write the encrypted database OUT from TABLE\n"
+    std::cerr << "usage: lngtool build TABLE OUT [KEY]\n"
+                 "                                 write the encrypted database OUT from TABLE, and the\n"
+                 "                                 C++ source KEY that hands the programs its derived key\n"
                  "       lngtool dump FILE         print every text of the database FILE\n";
     return 2;
 }
@@ -27,6 +29,17 @@ std::string ReadFile(const std::string& path)
     return content.str();
 }
 
+// The programs open the database they were built with by its derived key,
+// sparing the deliberately slow derivation at every start.
+void WriteKeySource(const std::string& path, const std::string& key)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "// Written by lngtool with the language database beside the programs.\n"
+           "#include \"texts/BuiltLanguageDbKey.h\"\n\n"
+           "std::string pelora::BuiltLanguageDbKey() { return \"" << key << "\"; }\n";
+    if (!out.flush()) throw std::runtime_error(path + ": cannot write the file");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -35,9 +48,10 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     const std::string password = pelora::LoadString(pelora::LanguageDbPassword);
     try {
-        if (command == "build" && argc == 4) {
+        if (command == "build" && (argc == 4 || argc == 5)) {
             const lngtool::TextTable table = lngtool::ParseTextTable(ReadFile(argv[2]), argv[2]);
             lngtool::WriteLanguageDb(table, argv[3], password);
+            if (argc == 5) WriteKeySource(argv[4], lngtool::DerivedKey(argv[3], password));
             return 0;
         }
         if (command == "dump" && argc == 3) {
