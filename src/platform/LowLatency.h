@@ -13,4 +13,11 @@ namespace pelora {
 // it is. Empty where the system has no such request.
 std::string RequestLowLatency(int fd);
 
+// Windows: the cable's driver keeps the timer (1 to 255 ms, 16 by default)
+// among the port's settings in the registry, which every user may read and
+// only the Device Manager should change. Reads the timer of the cable whose
+// port is `portName` ("COM7") and returns, for the record, what it is and,
+// above 4 ms, how to lower it. Empty where the system has no such registry.
+std::string ReadLatencyTimer(const std::string& portName);
+
 }  // namespace pelora

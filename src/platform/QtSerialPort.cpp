@@ -72,6 +72,8 @@ bool QtSerialPort::Open(std::string* error)
     port_.clear(QSerialPort::Output);
 #ifdef __linux__
     latencyNote_ = RequestLowLatency(port_.handle());
+#elif defined(_WIN32)
+    latencyNote_ = ReadLatencyTimer(port_.portName().toStdString());
 #endif
     return true;
 }

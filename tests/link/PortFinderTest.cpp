@@ -1,6 +1,8 @@
 // The cable's port: the number in its name, the Windows family and the
-// registry row it chooses, and on Windows the registry look-up itself.
+// registry row it chooses, and on Windows the registry look-up itself and the
+// cable's latency timer beside it.
 #include "link/SystemPortFinder.h"
+#include "platform/LowLatency.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,43 @@ TEST(PortDiscovery, TheRegistryGivesTheCablesPort)
         << "without the cable's key";
     // This Windows (Wine) names itself a family; the real query reads its row.
     EXPECT_EQ(SystemPortFinder::GetOSVersion(), "WindowsNT");
+}
+
+// The timer comes from the cable's entry for the port being opened, never
+// from another cable's or another device's; above 4 ms the note says how to
+// lower it.
+TEST(PortDiscovery, TheRegistryGivesTheTimerOfTheCableOnThePort)
+{
+    const std::string bus = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+    const std::string parameters = "\\0000\\Device Parameters";
+    const std::string lower = ", which holds back every short reply; lower it in the Device Manager: Ports (COM & LPT), "
+                              "COM7, Properties, Port Settings, Advanced, Latency Timer (msec): 1";
+    const std::string none = "serial port: no latency timer found for COM7 in the registry; used as it is";
+    const std::tuple<const char*, DWORD, std::string> rows[] = {
+        {"COM7", 1, "serial port: the cable's latency timer is 1 ms"},
+        {"COM7", 4, "serial port: the cable's latency timer is 4 ms"},
+        {"COM7", 5, "serial port: the cable's latency timer is 5 ms" + lower},
+        {"COM7", 16, "serial port: the cable's latency timer is 16 ms" + lower},
+        {"COM8", 16, none},
+        {nullptr, 0, none}};
+    for (const auto& [port, timer, note] : rows) {
+        SCOPED_TRACE(port ? port : "no entry");
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus.c_str());
+        // Another cable first, and another device of the chip's maker on COM7.
+        const std::tuple<const char*, const char*, DWORD> entries[] = {
+            {"VID_0403+PID_F460+A0000001", "COM9", 2}, {"VID_0403+PID_6001+B0000002", "COM7", 3},
+            {"VID_0403+PID_F460+FT000001A", port, timer}};
+        for (const auto& [key, name, ms] : entries) {
+            if (!name) continue;
+            const std::string portName = std::string(name) + '\0';
+            const std::string timerValue(reinterpret_cast<const char*>(&ms), sizeof ms);
+            SetValue(bus + "\\" + key + parameters, "PortName", REG_SZ, &portName);
+            SetValue(bus + "\\" + key + parameters, "LatencyTimer", REG_DWORD, &timerValue);
+        }
+        EXPECT_EQ(pelora::ReadLatencyTimer("COM7"), note);
+    }
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(pelora::ReadLatencyTimer("COM7"), none) << "without the bus's key";
 }
 
 #endif
