@@ -13,7 +13,8 @@ bool IsBcd(std::uint8_t b) { return (b >> 4) <= 9 && (b & 0x0F) <= 9; }
 
 }  // namespace
 
-Device::Device(DeviceConfig config) : config_(std::move(config)), faults_(*this) {
+Device::Device(DeviceConfig config)
+    : config_(std::move(config)), faults_(*this), chip_(config_.latencyTimer) {
     // The pointers in block 0 are encoded for these two sizes only.
     config_.memorySize = config_.memorySize == 1024 ? 1024 : 512;
     config_.serialNumber = std::clamp(config_.serialNumber, 0, 999999);

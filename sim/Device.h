@@ -9,15 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "sim/CableChip.h"
 #include "sim/Faults.h"
 
 namespace sim {
-
-// Bytes on the wire with the (device or virtual) time they were complete.
-struct WireRecord {
-    double time;
-    std::vector<std::uint8_t> bytes;
-};
 
 struct DeviceConfig {
     std::string modelKey = "PELORA";
@@ -40,6 +35,7 @@ struct DeviceConfig {
     double burstGap = 0.02;                  // after that deadline, bytes closer than this are one
                                              // burst, judged whole once the line is quiet
     bool wireTiming = false;                 // 10 bits per byte at 38400 baud
+    double latencyTimer = 0.0;               // the cable's chip (CableChip); 0: replies pass whole
 };
 
 enum class Mode { PcMode, DeepSleep, Restarting, PoweredOff };
@@ -105,7 +101,7 @@ public:
     sim::Faults& Faults() { return faults_; }
 
     // Every frame parsed (with its trailing 0x00) and every reply chunk that
-    // reached the line, with times.
+    // reached the line (with the cable's chip: every packet that left it), with times.
     const std::vector<WireRecord>& Frames() const { return frames_; }
     const std::vector<WireRecord>& Replies() const { return replies_; }
 
@@ -148,7 +144,8 @@ private:
     std::deque<PendingByte> input_;
     double inLineFree_ = 0;
     double outLineFree_ = 0;
-    std::deque<WireRecord> output_;
+    std::deque<WireRecord> output_;  // on the line, on its way to the cable's chip
+    CableChip chip_;
 
     std::vector<std::uint8_t> partial_;
     Expect expect_ = Expect::Command;

@@ -103,6 +103,7 @@ std::optional<double> Device::NextEventTime() const {
     };
     if (!input_.empty()) consider(input_.front().time);
     if (!output_.empty()) consider(output_.front().time);
+    if (const auto packet = chip_.NextPacketTime()) consider(*packet);
     return next;
 }
 
@@ -112,8 +113,16 @@ std::vector<WireRecord> Device::TakeReplies(double time) {
         WireRecord chunk = std::move(output_.front());
         output_.pop_front();
         if (faults_.Unplugged(chunk.time)) continue;  // sent into a pulled cable
+        if (chip_.On()) {
+            chip_.Put(chunk);
+            continue;
+        }
         replies_.push_back(chunk);
         due.push_back(std::move(chunk));
+    }
+    for (auto& packet : chip_.Take(time)) {
+        replies_.push_back(packet);
+        due.push_back(std::move(packet));
     }
     return due;
 }
@@ -277,9 +286,13 @@ double Device::QueueReply(double ready, const std::vector<std::uint8_t>& reply) 
     for (std::size_t at = 0; at < reply.size(); at += size) {
         const std::size_t n = std::min(size, reply.size() - at);
         if (at > 0) t += faults_.ChunkGap();
-        if (config_.wireTiming) t += static_cast<double>(n) * ByteSeconds;
-        output_.push_back({t, std::vector<std::uint8_t>(reply.begin() + static_cast<std::ptrdiff_t>(at),
-                                                        reply.begin() + static_cast<std::ptrdiff_t>(at + n))});
+        // The cable's chip acts on each byte as it comes off the line.
+        const std::size_t step = chip_.On() && config_.wireTiming ? 1 : n;
+        for (std::size_t i = at; i < at + n; i += step) {
+            if (config_.wireTiming) t += static_cast<double>(step) * ByteSeconds;
+            output_.push_back({t, std::vector<std::uint8_t>(reply.begin() + static_cast<std::ptrdiff_t>(i),
+                                                            reply.begin() + static_cast<std::ptrdiff_t>(i + step))});
+        }
     }
     outLineFree_ = t;
     lastActivity_ = std::max(lastActivity_, t);

@@ -40,6 +40,9 @@ const char* Usage =
     "  --keep-memory             a commit keeps logbook, header record and clock (by\n"
     "                            default new code starts on an empty memory)\n"
     "  --wire-timing             10 bits per byte at 38400 baud\n"
+    "  --latency-timer MS        the cable's chip: replies in 62-byte packets, a shorter\n"
+    "                            rest held until its latency timer (1..255 ms) runs out\n"
+    "                            (default 0: replies pass whole)\n"
     "  --fault SPEC              scripted fault, repeatable (see below and sim/README.md)\n"
     "  --dump-memory FILE        write the data memory to FILE at exit\n";
 
@@ -124,6 +127,9 @@ int main(int argc, char** argv) {
             config.autoWakeSeconds = s;
         } else if (option == "--restart-seconds") {
             if (!ToRestartSeconds(value, &config)) return Fail("bad restart seconds " + value);
+        } else if (option == "--latency-timer") {
+            if (!ToInt(value, &n) || n < 0 || n > 255) return Fail("latency timer is 0 to 255 ms: " + value);
+            config.latencyTimer = n / 1000.0;
         } else if (option == "--fault") {
             faults.push_back(value);
         } else if (option == "--dump-memory") {

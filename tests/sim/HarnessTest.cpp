@@ -121,3 +121,45 @@ TEST(Harness, PortRefusesWritesOrGoesWhileOpen) {
     waiting.harness.Pump().Yield(22.0);
     EXPECT_TRUE(waiting.harness.Now() == 4.0 && !waiting.harness.Port().IsOpen()) << waiting.harness.Now();
 }
+
+// The cable's chip: 62 bytes go as soon as they are in, a shorter rest on the
+// next beat of its latency timer, which beats on from its last packet while
+// idle too. Each row: packets as the program receives them (size, time).
+TEST(Harness, TheCablesChipPassesPacketsOf62AndHoldsTheRestForItsTimer) {
+    const double b = sim::Device::ByteSeconds, fill = 0.002 + 115 * b;  // the read's 111th reply byte
+    const Bytes read{0xB4, 0x00, 0x10}, id = RawLink::IdReply("PELORA 1D-V1B H2");
+    const Bytes block = ReadReply(sim::BuildMemory(512, 4711, 40).begin() + 256);
+    using Packets = std::vector<std::pair<std::size_t, double>>;  // size, time
+    struct Row { double timer; bool wire; double at; Bytes request; Packets packets; };
+    const Row rows[] = {
+        {0.0, false, 0.101, read, {{129, 0.103}}},
+        {0.016, false, 0.101, Id, {{18, 0.112}}},
+        {0.016, false, 0.101, read, {{62, 0.103}, {62, 0.103}, {5, 0.119}}},
+        {0.016, true, 0.0, read, {{49, 0.016}, {62, fill}, {18, fill + 0.016}}},
+        {0.001, true, 0.101, Id, {{1, 0.104}, {4, 0.105}, {4, 0.106}, {4, 0.107}, {4, 0.108}, {1, 0.109}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.timer << (row.wire ? " on the wire " : " ") << int(row.request[0]));
+        sim::DeviceConfig config;
+        config.latencyTimer = row.timer;
+        config.wireTiming = row.wire;
+        sim::VirtualHarness h(config);
+        Packets seen;
+        Bytes received;
+        h.Port().SetDataReceived([&](std::span<const std::uint8_t> chunk) {
+            seen.emplace_back(chunk.size(), h.Now());
+            received.insert(received.end(), chunk.begin(), chunk.end());
+        });
+        std::string error;
+        h.Port().Open(&error);
+        h.Clock().Sleep(row.at);
+        h.Port().Write(Cat(row.request, {0x00}));
+        while (h.Now() < 0.2) h.Pump().Yield(0.2);
+        EXPECT_EQ(received, row.request == Id ? id : block);
+        ASSERT_EQ(seen.size(), row.packets.size());
+        for (std::size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_EQ(seen[i].first, row.packets[i].first) << i;
+            EXPECT_NEAR(seen[i].second, row.packets[i].second, 1e-9) << i;
+        }
+    }
+}

@@ -71,11 +71,12 @@ Bytes Ask(int fd, const Bytes& request, std::size_t count, int quietMs = 10000) 
 // The pty is raw by the server's doing; options reach the device; after the
 // reopen, each region's restart time and --keep-memory: back 0.3 s after
 // region 1 with the logbook still there, still silent 0.9 s after region 2.
+// The cable's chip holds the replies' rests, and the server wakes to send them.
 TEST(PeloraSimPty, AnswersOnItsPtyAcrossAReopenAndDumpsTheMemoryAtExit) {
     const std::string dump = testing::TempDir() + "pelora-sim-dump.mem";
     std::remove(dump.c_str());
     SimProcess sim({"--serial", "123456", "--version", "1A", "--memory-size", "1024", "--fault", "reject:84,1",
-                    "--dump-memory", dump, "--restart-seconds", "0.3,1.5", "--keep-memory"});
+                    "--dump-memory", dump, "--restart-seconds", "0.3,1.5", "--keep-memory", "--latency-timer", "16"});
     ASSERT_FALSE(sim.path.empty());
 
     int fd = open(sim.path.c_str(), O_RDWR | O_NOCTTY);
@@ -110,8 +111,11 @@ TEST(PeloraSimPty, AnswersOnItsPtyAcrossAReopenAndDumpsTheMemoryAtExit) {
     std::remove(dump.c_str());
 }
 
-TEST(PeloraSimPty, RefusesAnUnreadableFault) {
-    SimProcess sim({"--fault", "explode"});
-    EXPECT_TRUE(sim.path.empty());
-    EXPECT_EQ(WEXITSTATUS(sim.Stop()), 2);
+TEST(PeloraSimPty, RefusesAnUnreadableFaultOrTimer) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--fault", "explode"}, {"--latency-timer", "256"}}) {
+        SimProcess sim(options);
+        EXPECT_TRUE(sim.path.empty()) << options[0];
+        EXPECT_EQ(WEXITSTATUS(sim.Stop()), 2) << options[0];
+    }
 }
