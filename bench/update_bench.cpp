@@ -2,13 +2,17 @@
 // against pelora-sim with wire timing on a pseudo-terminal: a 512-block
 // Code1Only image, and a device whose logbook has wrapped (506 blocks).
 //
-// usage: update_bench [--code-blocks N] [--device-latency S]
+// usage: update_bench [--code-blocks N] [--device-latency S] [--latency-timer MS]
 //
 // Prints the task log, then as its last line
 //   wall_s=... bound_s=... ratio=... cpu_fraction=... peak_rss_mb=...
+//   latency_timer_ms=... timer_max_s=...
 // bound_s is the time every frame and reply needs on the wire at 38,400
 // baud (10 bits a byte), plus the waits the sequence must make (the restart
 // wait and the restore's pauses) and the device's reply latency S per reply.
+// With --latency-timer the emulated cable's chip holds each reply's rest
+// (below its 62-byte packet) for up to MS: timer_max_s, one timer per frame,
+// is the most that can add to bound_s.
 #include "BenchSupport.h"
 #include "ImageWriter.h"
 #include "firmware/FirmwareUpdate.h"
@@ -66,7 +70,7 @@ public:
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: update_bench [--code-blocks N] [--device-latency SECONDS]\n");
+    std::fprintf(stderr, "usage: update_bench [--code-blocks N] [--device-latency SECONDS] [--latency-timer MS]\n");
     return 2;
 }
 
@@ -77,6 +81,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     int codeBlocks = 512;
     double latency = 0.0;
+    int timerMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -84,8 +89,10 @@ int main(int argc, char** argv)
         char* end = nullptr;
         if (option == "--code-blocks") codeBlocks = static_cast<int>(std::strtol(value.c_str(), &end, 10));
         else if (option == "--device-latency") latency = std::strtod(value.c_str(), &end);
+        else if (option == "--latency-timer") timerMs = static_cast<int>(std::strtol(value.c_str(), &end, 10));
         else return Usage();
-        if (!end || *end != '\0' || codeBlocks < 0 || codeBlocks > 1024 || latency < 0) return Usage();
+        if (!end || *end != '\0' || codeBlocks < 0 || codeBlocks > 1024 || latency < 0 || timerMs < 0 || timerMs > 255)
+            return Usage();
     }
 
     // The image, read by the product's own reader.
@@ -103,8 +110,9 @@ int main(int argc, char** argv)
     image.RevisionSetting = device.RevisionSetting;
 
     bench::Emulator sim;
-    const std::string ptyPath =
-        sim.Start({"--wire-timing", "--wrapped-profile", "--fault", QString("latency:%1").arg(latency)});
+    const std::string ptyPath = sim.Start({"--wire-timing", "--wrapped-profile", "--fault",
+                                           QString("latency:%1").arg(latency), "--latency-timer",
+                                           QString::number(timerMs)});
     if (ptyPath.empty()) return 1;
 
     pelora::SteadyClock clock;
@@ -158,8 +166,11 @@ int main(int argc, char** argv)
     std::printf("frames %zu, bytes sent %zu, bytes received %zu, profile blocks %d, code blocks %d, %s\n",
                 port.frames, port.sent, port.received, profile.ProfileBlockCount, codeBlocks,
                 succeeded ? "update finished" : "UPDATE FAILED");
-    std::printf("wall_s=%.3f bound_s=%.3f ratio=%.4f cpu_fraction=%.4f peak_rss_mb=%.1f\n", wall, bound,
-                bound > 0 ? wall / bound : 0.0, wall > 0 ? cpu / wall : 0.0, bench::PeakResidentMegabytes());
+    const double timerMax = static_cast<double>(port.frames) * timerMs / 1000.0;
+    std::printf("wall_s=%.3f bound_s=%.3f ratio=%.4f cpu_fraction=%.4f peak_rss_mb=%.1f latency_timer_ms=%d "
+                "timer_max_s=%.3f\n",
+                wall, bound, bound > 0 ? wall / bound : 0.0, wall > 0 ? cpu / wall : 0.0,
+                bench::PeakResidentMegabytes(), timerMs, timerMax);
     std::fflush(stdout);
     return succeeded ? 0 : 1;
 }
