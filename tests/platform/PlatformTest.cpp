@@ -82,8 +82,6 @@ void SetVariable(const std::string& name, const std::string& value)
 
 }  // namespace
 
-// Raised to high where the process may, back to normal, and 0 for a process
-// that cannot be reached.
 #ifdef __linux__
 // A port that cannot have low latency is used as it is, and the note says why.
 // (The real link's test meets a pseudo-terminal; a cable's driver takes it.)
@@ -94,6 +92,8 @@ TEST(LowLatency, APortWithoutItIsUsedAsItIsAndTheNoteSaysWhy)
 }
 #endif
 
+// Raised to high where the process may, back to normal, and 0 for a process
+// that cannot be reached.
 TEST(ProcessPriority, HighWhereAllowedNormalAgainAndZeroForNoProcess)
 {
     pelora::SystemProcessPriority priority;
