@@ -22,7 +22,7 @@
 namespace pelora {
 
 int RunWizard(QApplication& application, PortFinder& portFinder, EarlyStart& early,
-              std::function<void()> beforeEnd)
+              std::function<void()> beforeEnd, int languageColumn)
 {
     ApplySkin(application);
     QtSerialPort port;
@@ -63,7 +63,8 @@ int RunWizard(QApplication& application, PortFinder& portFinder, EarlyStart& ear
                             backupFolders,
                             [&early](const std::string& path, const std::string& password) {
                                 return early.TakeTexts(path, password);
-                            }};
+                            },
+                            languageColumn};
 
     MFUMain window(std::move(services));
     if (!window.Form_Load()) {

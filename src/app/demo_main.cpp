@@ -1,7 +1,8 @@
 // The wizard with an emulated dive computer in place of the cable, so that
 // anyone can walk through it. The device runs as pelora-sim on a
 // pseudo-terminal and wakes from Deep Sleep by itself a few seconds after the
-// sleep command. `--port PATH` uses that serial device instead.
+// sleep command. `--port PATH` uses that serial device instead;
+// `--language COLUMN` shows the texts of that language column.
 #include "EarlyStart.h"
 #include "RunWizard.h"
 #include "link/PortFinder.h"
@@ -12,6 +13,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -59,6 +61,16 @@ std::optional<std::string> StartEmulatedDevice(QProcess& device, QString* error)
     return path.toStdString();
 }
 
+// The column of --language: a whole number from 1; one the language file
+// lacks is reported by the start-up.
+std::optional<int> LanguageColumn(const QString& value)
+{
+    bool isNumber = false;
+    const int column = value.toInt(&isNumber);
+    if (!isNumber || column < 1) return std::nullopt;
+    return column;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -69,7 +81,23 @@ int main(int argc, char** argv)
     options.setApplicationDescription("Pelora 1D Firmware Update with an emulated dive computer");
     options.addHelpOption();
     options.addOption({"port", "Use the serial device <path> instead of the emulated dive computer.", "path"});
+    options.addOption({"language",
+                       "Show the texts of language column <column> (1 English, 2 German, 3 French, 4 Italian, "
+                       "5 Spanish, or a column added to the language file) instead of the configured one.",
+                       "column"});
     options.process(application);
+    int languageColumn = 0;
+    if (options.isSet("language")) {
+        const auto column = LanguageColumn(options.value("language"));
+        if (!column) {
+            std::fprintf(stderr,
+                         "pelora-update-demo: --language wants a language column from 1 (1 English, 2 German, "
+                         "3 French, 4 Italian, 5 Spanish), not \"%s\".\n",
+                         qPrintable(options.value("language")));
+            return 1;
+        }
+        languageColumn = *column;
+    }
 
     QProcess device;
     std::string port = options.value("port").toStdString();
@@ -89,7 +117,7 @@ int main(int argc, char** argv)
             device.waitForFinished(2000);
         }
     };
-    const int exitCode = pelora::RunWizard(application, portFinder, early, stopDevice);
+    const int exitCode = pelora::RunWizard(application, portFinder, early, stopDevice, languageColumn);
     stopDevice();
     return exitCode;
 }

@@ -15,6 +15,7 @@
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
 #include <QTime>
+#include <QTranslator>
 
 #include <cstdlib>
 

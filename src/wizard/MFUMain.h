@@ -23,6 +23,7 @@ class QProgressBar;
 class QPushButton;
 class QSvgWidget;
 class QSystemTrayIcon;
+class QTranslator;
 
 namespace pelora {
 
@@ -121,6 +122,7 @@ private:
     std::optional<Configuration> config_;
     ImageState image_;
     std::unique_ptr<MessageBoxDialogs> ownDialogs_;
+    std::unique_ptr<QTranslator> qtTexts_;  // Qt's own texts in the texts' language
 
     int WizardStage_ = 1;
     SavedProfile profile_;

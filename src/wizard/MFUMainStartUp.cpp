@@ -1,6 +1,7 @@
 // Start-up: configuration, texts, image, cable, first page.
 #include "MFUMain.h"
 #include "WindowCommon.h"
+#include "QtTexts.h"
 #include "StepInstructions.h"
 #include "TaskList.h"
 #include "TitleBar.h"
@@ -13,6 +14,7 @@
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QTranslator>
 
 namespace pelora {
 
@@ -36,6 +38,7 @@ bool MFUMain::InitInfo()
         exitCode_ = 0;  // not our configuration: end without a word
         return false;
     }
+    if (services_.languageColumn > 0) config_->LanguageNumber = services_.languageColumn;
     if (!OpenTexts()) return false;
 
     PutOnTop();
@@ -70,22 +73,30 @@ bool MFUMain::OpenTexts()
     const auto result = texts_.OpenLanguageDb(std::move(unlocked), config_->LanguageNumber);
     switch (result) {
     case LanguageDb::OpenResult::Ok:
-        return true;
     case LanguageDb::OpenResult::LanguagesMissing:
     case LanguageDb::OpenResult::LanguagesEmpty:
-        // The texts themselves are there: say so, and go on.
-        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(280), GetText(280) + " 0001");
-        return true;
+        break;
     default:
         // Without its texts the wizard cannot say anything useful: tell why
-        // in plain English and end.
+        // in plain English and end. A column the demo was told to show is a
+        // mistake on its command line, not a damaged installation.
         const std::string named = file.Path.empty() ? file.Places[0] + " or " + file.Places[1] : file.Path;
+        const bool chosen = services_.languageColumn > 0 && result == LanguageDb::OpenResult::ColumnNotText;
         Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kProgramCaption,
-                     "The language file " + named + " cannot be used: " + LanguageDb::Describe(result) +
-                         ".\r\n\r\nPlease install the program again.");
+                     chosen ? "The language file " + named + " has no language column " +
+                                  std::to_string(services_.languageColumn) + "."
+                            : "The language file " + named + " cannot be used: " + LanguageDb::Describe(result) +
+                                  ".\r\n\r\nPlease install the program again.");
         exitCode_ = 1;
         return false;
     }
+    // Qt's buttons speak the texts' language, whatever the system's is.
+    qtTexts_ = std::make_unique<QTranslator>();
+    InstallQtTexts(*qtTexts_, GetText(1015));
+    // Without the language list the texts themselves are there: say so, and go on.
+    if (result != LanguageDb::OpenResult::Ok)
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(280), GetText(280) + " 0001");
+    return true;
 }
 
 bool MFUMain::GetCode()

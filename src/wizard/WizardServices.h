@@ -39,6 +39,8 @@ struct WizardServices {
     // Unlocks the language database; empty means LanguageDb::Unlock, here
     // and now. The program passes a database unlocked while it started.
     std::function<UnlockedLanguageDb(const std::string& path, const std::string& password)> unlockTexts = {};
+    // The language column of the texts; 0 means the configuration's.
+    int languageColumn = 0;
 };
 
 }  // namespace pelora

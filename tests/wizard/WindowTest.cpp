@@ -3,6 +3,7 @@
 #include "WizardFixture.h"
 
 #include "wizard/MessageBoxDialogs.h"
+#include "wizard/QtTexts.h"
 #include "wizard/TitleBar.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include <optional>
 
@@ -79,6 +81,30 @@ TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
     }
 }
 
+// Qt's own buttons speak the language of the texts' column, the configured
+// one or the demo's choice, whatever the system's language; a language Qt has
+// no texts for leaves them English.
+TEST_F(WizardTest, QtsButtonsSpeakTheTextsLanguage)
+{
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"5000", 0, "Yes No Cancel"},  {"6000", 0, "Ja Nein Abbrechen"}, {"7000", 0, "Oui Non Annuler"},
+        {"8000", 0, "Sì No Annulla"}, {"9000", 0, "Sí No Cancelar"},    {"5000", 2, "Ja Nein Abbrechen"}};
+    for (const auto& [code, column, expected] : cases) {
+        configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "||" + code;
+        languageColumn_ = column;
+        MakeWindow();
+        ASSERT_TRUE(Load());
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QStringList buttons;
+        for (auto button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+            buttons << box.button(button)->text().remove('&');
+        EXPECT_EQ(buttons.join(' ').toStdString(), expected) << code << " " << column;
+    }
+    QTranslator translator;
+    EXPECT_FALSE(pelora::InstallQtTexts(translator, "xx") || pelora::InstallQtTexts(translator, ""));
+}
+
 // Start-up goes on after a box it can live with, or ends before the window
 // shows (1 only for unusable texts). Every other way out runs the whole closing
 // sequence once and ends with 0: a pending recovery first, while link and texts
@@ -113,6 +139,9 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
         {"another build's configuration", [&] { configure("someone-elses-check", ""); }, {}, {}, "ended 0, 0 searches"},
         {"language file damaged", [&] { std::ofstream(lng) << "damaged"; }, {}, {english(Buttons::Ok, Answer::Ok)},
          "ended 1, 0 searches", "The language file " + lng + " cannot be used: the file is damaged"},
+        {"a language column the file lacks, chosen on the demo's command line",
+         [&] { languageColumn_ = 6, MakeWindow(); }, {}, {english(Buttons::Ok, Answer::Ok)}, "ended 1, 0 searches",
+         "The language file " + lng + " has no language column 6."},
         {"language list missing", dropLanguageList, {},
          {{Icon::Stop, Buttons::Ok, Text(280), Text(280) + " 0001", Answer::Ok}}, "shown on /dev/ttyUSB0, 1 searches"},
         {"no cable twice, then found", [&] { portFinder_.missing = 2; }, {}, {NoCable(Answer::Ok), NoCable(Answer::Ok)},
@@ -162,6 +191,7 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
         FreshFolder();
         portFinder_ = {};
         launcher_ = {};
+        languageColumn_ = 0;
         endings_.clear();
         MakeWindow();
         if (c.arrange) c.arrange();

@@ -78,7 +78,7 @@ protected:
         window_ = std::make_unique<pelora::MFUMain>(pelora::WizardServices{
             harness_->Port(), harness_->Clock(), harness_->Pump(), portFinder_, priority_, launcher_, &dialogs_,
             folder_.string(), configuration_, [this](int code) { endings_.push_back(code); throw ProgramEnded{}; },
-            localTime_, {}});
+            localTime_, {}, {}, languageColumn_});
     }
     bool Load() { return window_->Form_Load(); }
     // A text in this language column (1 is the first); a database per column,
@@ -121,6 +121,7 @@ protected:
 
     std::filesystem::path folder_;
     std::string configuration_;
+    int languageColumn_ = 0;  // as the demo's --language
     std::unique_ptr<sim::VirtualHarness> harness_;
     testsupport::ScriptedDialogs dialogs_;
     ScriptedPortFinder portFinder_;
