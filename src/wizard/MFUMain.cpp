@@ -6,6 +6,7 @@
 #include "TaskList.h"
 #include "TitleBar.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -23,6 +24,17 @@ namespace pelora {
 
 using namespace window;
 
+namespace {
+
+// Screen readers announce a top-level widget as a window by its role, which
+// Qt gives a plain QWidget only as a client area.
+QAccessibleInterface* AccessibleWindow(const QString&, QObject* object)
+{
+    auto* window = qobject_cast<MFUMain*>(object);
+    return window ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
+}
+
+}  // namespace
 
 MFUMain::MFUMain(WizardServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
@@ -35,6 +47,8 @@ MFUMain::MFUMain(WizardServices services, QWidget* parent)
                [this](double fraction) { ShowUpdateProgress(fraction); }})
 {
     InitWizardResources();
+    static const bool accessible = (QAccessible::installFactory(AccessibleWindow), true);
+    (void)accessible;
     ownDialogs_ = std::make_unique<MessageBoxDialogs>(this);
     BuildControls();
 }
@@ -57,12 +71,10 @@ void MFUMain::BuildControls()
     Image1_ = new QSvgWidget(":/wizard/side-banner.svg", this);
     Image1_->setObjectName("Image1");
     Image1_->setGeometry(TwipsRect(0, 480, 2115, 5370));
-    Image1_->setAccessibleName(tr("Side picture"));
 
     XPFrame_ = new QGroupBox(this);
     XPFrame_->setObjectName("XPFrame");
     XPFrame_->setGeometry(TwipsRect(2160, 480, 7935, 5415));
-    XPFrame_->setAccessibleName(tr("Instructions"));
 
     Lbl1_ = new QLabel(XPFrame_);
     Lbl1_->setObjectName("Lbl1");
@@ -70,12 +82,10 @@ void MFUMain::BuildControls()
     Lbl1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lbl1_->setWordWrap(true);
     Lbl1_->setTextFormat(Qt::PlainText);
-    Lbl1_->setAccessibleName(tr("Instruction text"));
 
     Image2_ = new QSvgWidget(":/wizard/dive-computer.svg", XPFrame_);
     Image2_->setObjectName("Image2");
     Image2_->setGeometry(TwipsRect(720, 240, 5835, 2610));
-    Image2_->setAccessibleName(tr("Dive computer with the interface cable clipped on"));
     Image2_->hide();
 
     TaskLst_ = new TaskList(this);
@@ -88,14 +98,12 @@ void MFUMain::BuildControls()
     UpdateBar_->setGeometry(TwipsRect(2160, 5940, 7935, 300));
     UpdateBar_->setRange(0, 1000);
     UpdateBar_->setTextVisible(false);
-    UpdateBar_->setAccessibleName(tr("Progress of the update"));
     UpdateBar_->hide();
 
     auto makeButton = [this](const char* name, const QString& caption, QRect geometry) {
         auto* button = new QPushButton(caption, this);
         button->setObjectName(name);
         button->setGeometry(geometry);
-        button->setAccessibleName(caption);
         button->setAutoDefault(false);
         return button;
     };

@@ -10,6 +10,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
@@ -164,17 +165,27 @@ MFUMain::PortOutcome MFUMain::OpenInterfacePort(const std::string& portName)
     return answer == Dialogs::Answer::Ok ? PortOutcome::Retry : PortOutcome::Cancelled;
 }
 
+// Every caption, and what a screen reader says for the parts that show no
+// text, in the texts' language. The instructions need no name: a label's
+// text is what a screen reader reads.
 void MFUMain::SetCaptions()
 {
-    XPFrame_->setTitle(Q(GetText(352)).toUpper());
-    BackCmd_->setText(Q(GetText(799)));
-    CloseCmd_->setText(Q(GetText(141)));
-    NextCmd_->setText(Q(GetText(800)));
-    for (QPushButton* button : {BackCmd_, CloseCmd_, NextCmd_}) button->setAccessibleName(button->text());
-    QTreeWidgetItem* header = TaskLst_->headerItem();
-    header->setText(1, Q(GetText(664)));
-    header->setText(2, Q(GetText(801)));
-    header->setText(3, Q(GetText(683)));
+    const auto text = [this](int id) { return Q(GetText(id)); };
+    XPFrame_->setTitle(text(352).toUpper());
+    XPFrame_->setAccessibleName(text(352));
+    const std::pair<QPushButton*, int> captions[] = {{BackCmd_, 799},   {NextCmd_, 800},   {CloseCmd_, 141},
+                                                     {PrintCmd_, 1029}, {AgreeCmd_, 1030}, {DisagreeCmd_, 1031}};
+    for (const auto& [button, id] : captions) button->setText(text(id));
+    NextCmd_->setAccessibleDescription(text(1026));
+    BackCmd_->setAccessibleDescription(text(1027));
+    CloseCmd_->setAccessibleDescription(text(1028));
+    Image1_->setAccessibleName(text(1016));
+    Image2_->setAccessibleName(text(1017));
+    XPForm_->SetLogoName(text(1018));
+    TaskLst_->setAccessibleName(text(1019));
+    TaskLst_->setAccessibleDescription(text(1020));
+    TaskLst_->SetHeaders({text(1021), text(664), text(801), text(683)}, {text(1022), text(1023), text(1024)});
+    UpdateBar_->setAccessibleName(text(1025));
 }
 
 void MFUMain::PutOnTop() { setWindowFlag(Qt::WindowStaysOnTopHint, true); }

@@ -11,7 +11,6 @@ TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
     InitWizardResources();
     rowIcons_ = {QIcon(":/wizard/row-step.svg"), QIcon(":/wizard/row-info.svg"), QIcon(":/wizard/row-failure.svg")};
     setObjectName("TaskLst");
-    setAccessibleName(tr("Task log"));
     setColumnCount(4);
     setHeaderLabels({QString(), "Time", "Event", "Status"});
     setRootIsDecorated(false);
@@ -45,6 +44,7 @@ void TaskList::AddRow(const QString& rowText, int IconInd)
     item->setToolTip(2, item->text(2));
     if (IconInd >= 0 && IconInd < static_cast<int>(rowIcons_.size())) item->setIcon(0, rowIcons_[IconInd]);
     item->setData(0, Qt::UserRole, IconInd);
+    SayIconMeaning(item);
     // The newest row stays in view, so a long update never hides its progress.
     scrollToItem(item);
 }
@@ -52,6 +52,22 @@ void TaskList::AddRow(const QString& rowText, int IconInd)
 void TaskList::SetNewestStatus(const QString& status)
 {
     if (QTreeWidgetItem* newest = topLevelItem(NewestRow())) newest->setText(3, status);
+}
+
+void TaskList::SetHeaders(const QStringList& headers, const std::array<QString, 3>& iconMeanings)
+{
+    QTreeWidgetItem* header = headerItem();
+    header->setData(0, Qt::AccessibleTextRole, headers.value(0));
+    for (int column = 1; column < 4; ++column) header->setText(column, headers.value(column));
+    iconMeanings_ = iconMeanings;
+    for (int i = 0; i < topLevelItemCount(); ++i) SayIconMeaning(topLevelItem(i));
+}
+
+void TaskList::SayIconMeaning(QTreeWidgetItem* row) const
+{
+    const int icon = row->data(0, Qt::UserRole).toInt();
+    if (icon >= 0 && icon < static_cast<int>(iconMeanings_.size()))
+        row->setData(0, Qt::AccessibleTextRole, iconMeanings_[icon]);
 }
 
 }  // namespace pelora

@@ -7,17 +7,17 @@
 
 namespace pelora {
 
-TitleBar::TitleBar(QWidget* parent) : QWidget(parent), caption_(new QLabel(this))
+TitleBar::TitleBar(QWidget* parent)
+    : QWidget(parent), caption_(new QLabel(this)), logo_(new QSvgWidget(":/wizard/app-icon.svg", this))
 {
     setObjectName("XPForm");
     setAttribute(Qt::WA_StyledBackground, true);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 0, 10, 0);
     layout->setSpacing(8);
-    auto* logo = new QSvgWidget(":/wizard/app-icon.svg", this);
-    logo->setFixedSize(18, 18);
-    logo->setAccessibleName(tr("Program icon"));
-    layout->addWidget(logo);
+    logo_->setObjectName("XPFormLogo");
+    logo_->setFixedSize(18, 18);
+    layout->addWidget(logo_);
     caption_->setObjectName("XPFormCaption");
     caption_->setText("Pelora 1D Firmware Update");
     layout->addWidget(caption_, 1);
@@ -28,6 +28,8 @@ void TitleBar::SetCaption(const QString& caption)
     caption_->setText(caption);
     setAccessibleName(caption);
 }
+
+void TitleBar::SetLogoName(const QString& name) { logo_->setAccessibleName(name); }
 
 void TitleBar::mousePressEvent(QMouseEvent* event)
 {

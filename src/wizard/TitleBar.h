@@ -15,6 +15,8 @@ public:
 
     QString Caption() const { return caption_->text(); }
     void SetCaption(const QString& caption);
+    // What a screen reader says for the program's icon.
+    void SetLogoName(const QString& name);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -23,6 +25,7 @@ protected:
 
 private:
     QLabel* caption_;
+    QWidget* logo_;
     bool dragging_ = false;
     QPoint dragOffset_;
 };

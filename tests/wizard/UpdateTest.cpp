@@ -6,6 +6,8 @@
 #include "ImageWriter.h"
 #include "profile/BackupFile.h"
 
+#include <QAccessible>
+
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -13,7 +15,7 @@
 using namespace wizardtest;
 namespace fs = std::filesystem;
 using Layout = pelora::ImageLayout;
-using Rows = std::vector<std::string>;  // a row as "icon|event|status"
+using Rows = std::vector<std::string>;  // a row as a screen reader reads it: "icon's meaning|event|status"
 
 namespace {
 
@@ -37,20 +39,21 @@ protected:
         harness_->WakeDevice();
         firstRow_ = window_->TaskLst()->topLevelItemCount();
     }
-    // The rows the update added.
+    // The rows the update added, read through the log's table interface.
     Rows UpdateRows() const
     {
+        QAccessibleTableInterface* log = QAccessible::queryAccessibleInterface(window_->TaskLst())->tableInterface();
         Rows rows;
-        for (int i = firstRow_; i < window_->TaskLst()->topLevelItemCount(); ++i) {
-            const auto* item = window_->TaskLst()->topLevelItem(i);
-            rows.push_back(std::to_string(item->data(0, Qt::UserRole).toInt()) + "|" + item->text(2).toStdString() +
-                           "|" + item->text(3).toStdString());
+        for (int row = firstRow_; row < log->rowCount(); ++row) {
+            const auto cell = [&](int c) { return log->cellAt(row, c)->text(QAccessible::Name).toStdString(); };
+            rows.push_back(cell(0) + "|" + cell(2) + "|" + cell(3));
         }
         return rows;
     }
+    std::string Kind(int icon) const { return Text(1022 + icon); }  // step, information, failure
     std::string Row(int icon, int text, int status = 0) const
     {
-        return std::to_string(icon) + "|" + Text(text) + "|" + (status ? Text(status) : "");
+        return Kind(icon) + "|" + Text(text) + "|" + (status ? Text(status) : "");
     }
     // The command frames the program wrote (data frames left out), repeats counted.
     std::string FrameSummary() const
@@ -106,17 +109,19 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
         fs::remove_all(folder_ / "FirmwareUpdate.log");
         if (recordBlocked) fs::create_directory(folder_ / "FirmwareUpdate.log");
         Prepare(layout);
+        // The bar as a screen reader reads it.
+        auto* progress = QAccessible::queryAccessibleInterface(window_->UpdateBar())->valueInterface();
         std::vector<int> bar;
         std::set<std::string> seen;
         harness_->SetIdleHook([&] {
             // From its start the update owes the profile a restore and wants no Deep Sleep.
             EXPECT_TRUE(!bar.empty() || (window_->Saved().ProfileRestorePending && !window_->Link().DeepSleepRequest));
-            bar.push_back(window_->UpdateBar()->value());
+            bar.push_back(progress->currentValue().toInt());
             seen.insert(Controls());
         });
         window_->NextCmd_Click();
-        Rows expected{Row(0, 782, 777), "1|Pelora 1D, " + Text(781) + ": 1B|",
-                      "0|Backup dive computer profile|" + Text(777)};
+        Rows expected{Row(0, 782, 777), Kind(1) + "|Pelora 1D, " + Text(781) + ": 1B|",
+                      Kind(0) + "|Backup dive computer profile|" + Text(777)};
         expected.insert(expected.end(), upload.begin(), upload.end());
         expected.insert(expected.end(), {Row(0, 792, 777), Row(1, 794), Row(0, 796, 777), Row(1, 786)});
         EXPECT_EQ(UpdateRows(), expected);
@@ -128,7 +133,7 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
         EXPECT_EQ(seen, std::set<std::string>{"log bar"});
         // The bar only moves forward, and ends full.
         EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()) && bar.front() < 50) << bar.front();
-        EXPECT_EQ(window_->UpdateBar()->value(), 1000);
+        EXPECT_EQ((std::pair{progress->currentValue().toInt(), progress->maximumValue().toInt()}), (std::pair{1000, 1000}));
         // The record holds every row with its date, percentages by tens.
         EXPECT_EQ(window_->Record().Path().empty(), recordBlocked);
         if (recordBlocked) continue;
@@ -181,7 +186,7 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         {"clock refused after the restore", {}, [&] { harness_->Faults().Reject(0x97, 1000); },
          failed({Row(0, 796, 777)}, 1013), true},
         {"backup failed: no code", {}, [&] { harness_->Faults().Reject(0xB4, 1000, 10); },
-         failed({"0|Backup dive computer profile|" + Text(280), Row(2, 797)}, 1012)},
+         failed({Kind(0) + "|Backup dive computer profile|" + Text(280), Row(2, 797)}, 1012)},
         {"empty profile, upload refused", [](auto& d) { d.profileBlocks = 0; },
          [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000); }, failed({Row(0, 787, 280), Row(2, 790)}, 0)},
     };
@@ -275,3 +280,4 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         EXPECT_FALSE(fs::exists(Backup()));
     }
 }
+

@@ -6,6 +6,7 @@
 #include "wizard/QtTexts.h"
 #include "wizard/TitleBar.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QMessageBox>
@@ -240,13 +241,28 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     ASSERT_TRUE(Load());
     const QString after = pelora::TaskList::FormatTime(QTime::currentTime());
     auto& w = *window_;
-    const auto text = [&](int id) { return QString::fromStdString(Text(id, 3)); };
-    const QTreeWidgetItem* header = w.TaskLst()->headerItem();
-    EXPECT_EQ((QStringList{w.windowTitle(), w.XPForm()->Caption(), w.XPForm()->accessibleName(), w.XPFrame()->title(),
-                           w.BackCmd()->text(), w.NextCmd()->text(), w.CloseCmd()->accessibleName(), header->text(1),
-                           header->text(2), header->text(3)}),
-              (QStringList{"Pelora 1D Firmware Update", "Pelora 1D  " + text(820), "Pelora 1D  " + text(820),
-                           text(352).toUpper(), text(799), text(800), text(141), text(664), text(801), text(683)}));
+    const auto text = [&](int id) { return Text(id, 3); };
+    EXPECT_EQ((QStringList{w.windowTitle(), w.XPFrame()->title()}),
+              (QStringList{"Pelora 1D Firmware Update", QString::fromStdString(text(352)).toUpper()}));
+    // What a screen reader says for every part: its name, and its description after " / ".
+    std::map<std::string, std::string> heard;
+    for (QWidget* part : w.findChildren<QWidget*>())
+        if (const QString name = part->objectName(); !name.isEmpty() && !name.startsWith("qt_")) {
+            const QAccessibleInterface* said = QAccessible::queryAccessibleInterface(part);
+            heard[name.toStdString()] =
+                (said->text(QAccessible::Name) + " / " + said->text(QAccessible::Description)).toStdString();
+        }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&w)->role(), QAccessible::Window);
+    const auto says = [&](int name, int about = 0) { return text(name) + " / " + (about ? text(about) : ""); };
+    const std::string caption = "Pelora 1D  " + text(820);
+    EXPECT_EQ(heard, (std::map<std::string, std::string>{
+                         {"XPForm", caption + " / " + text(820) + " \u2014 \u00a9 2026 Kalo"},
+                         {"XPFormCaption", caption + " / "},
+                         {"XPFormLogo", says(1018)}, {"Image1", says(1016)}, {"XPFrame", says(352)},
+                         {"Lbl1", pelora::StepInstructionsText(1) + " / "}, {"Image2", says(1017)},
+                         {"TaskLst", says(1019, 1020)}, {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)},
+                         {"BackCmd", says(799, 1027)}, {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)},
+                         {"AgreeCmd", says(1030)}, {"DisagreeCmd", says(1031)}}));
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(Controls(), "page1 next");
     EXPECT_TRUE(w.NextCmd()->isDefault());
@@ -256,6 +272,18 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     ASSERT_GT(w.TaskLst()->topLevelItemCount(), 0);
     const QString logged = w.TaskLst()->topLevelItem(0)->text(1);
     EXPECT_TRUE(before <= logged && logged <= after) << logged.toStdString();
+    // The log reads as a table: each cell with its column's header (the visible ones among them), the
+    // icon's as its meaning.
+    QAccessibleTableInterface* log = QAccessible::queryAccessibleInterface(w.TaskLst())->tableInterface();
+    ASSERT_EQ((std::pair{log->rowCount(), log->columnCount()}), (std::pair{w.TaskLst()->topLevelItemCount(), 4}));
+    std::string firstRow;
+    for (int column = 0; column < 4; ++column) {
+        QAccessibleInterface* cell = log->cellAt(0, column);
+        firstRow += cell->tableCellInterface()->columnHeaderCells().value(0)->text(QAccessible::Name).toStdString() +
+                    ": " + cell->text(QAccessible::Name).toStdString() + "; ";
+    }
+    EXPECT_EQ(firstRow, text(1021) + ": " + text(1022) + "; " + text(664) + ": " + logged.toStdString() + "; " +
+                            text(801) + ": " + text(776) + "; " + text(683) + ": " + text(777) + "; ");
     EXPECT_EQ(harness_->BaudRate(), 38400);
     EXPECT_TRUE(harness_->Writes().empty());
 
