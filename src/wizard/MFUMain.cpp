@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -82,6 +83,9 @@ void MFUMain::BuildControls()
     Lbl1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Lbl1_->setWordWrap(true);
     Lbl1_->setTextFormat(Qt::PlainText);
+    // A Tab stop, so that a screen reader reads the instructions: the text is
+    // the label's accessible name.
+    Lbl1_->setFocusPolicy(Qt::TabFocus);
 
     Image2_ = new QSvgWidget(":/wizard/dive-computer.svg", XPFrame_);
     Image2_->setObjectName("Image2");
@@ -104,7 +108,8 @@ void MFUMain::BuildControls()
         auto* button = new QPushButton(caption, this);
         button->setObjectName(name);
         button->setGeometry(geometry);
-        button->setAutoDefault(false);
+        // Enter presses the focused button, as in a dialog.
+        button->setAutoDefault(true);
         return button;
     };
     PrintCmd_ = makeButton("PrintCmd", "Print", TwipsRect(240, 6360, 1095, 375));
@@ -151,6 +156,14 @@ void MFUMain::closeEvent(QCloseEvent* event)
     // The window system's close request takes the same way out as Close.
     event->ignore();
     CloseCmd_Click();
+}
+
+void MFUMain::keyPressEvent(QKeyEvent* event)
+{
+    // Esc is Close, as in a dialog; not while device transactions run, where
+    // a key pressed in a hurry must not stop the update (Close itself can).
+    if (event->key() == Qt::Key_Escape && !busy_) return CloseCmd_Click();
+    QWidget::keyPressEvent(event);
 }
 
 void MFUMain::CloseCmd_Click()

@@ -82,6 +82,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool InitInfo();
@@ -111,6 +112,7 @@ private:
     // second set of transactions can start beside them; ResetStage during
     // that time only notes that Back is wanted afterwards.
     class BusyScope;
+    bool MoveFocusOffBusyButtons();
     bool busy_ = false;
     bool backWanted_ = false;
 

@@ -5,6 +5,7 @@
 #include "platform/Utf8Path.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -16,7 +17,7 @@ class MFUMain::BusyScope {
 public:
     explicit BusyScope(MFUMain& window) : window_(window)
     {
-        hadFocus_ = window_.focusWidget() == window_.NextCmd_ || window_.focusWidget() == window_.BackCmd_;
+        hadFocus_ = window_.MoveFocusOffBusyButtons();
         window_.busy_ = true;
         window_.backWanted_ = window_.BackCmd_->isEnabled();
         window_.NextCmd_->setEnabled(false);
@@ -27,7 +28,7 @@ public:
         window_.busy_ = false;
         window_.NextCmd_->setEnabled(window_.WizardStage_ < 3);
         window_.BackCmd_->setEnabled(window_.backWanted_);
-        // Disabling the focused button moved the focus on; bring it back.
+        // The focus goes back to the buttons it came from.
         if (hadFocus_) {
             if (window_.NextCmd_->isEnabled())
                 window_.NextCmd_->setFocus();
@@ -41,6 +42,16 @@ private:
     MFUMain& window_;
     bool hadFocus_ = false;
 };
+
+// Disabling the focused Next or Back would move the focus on to Close, where
+// Enter pressed again in a hurry would end the program: the page shown takes
+// it. True when it did.
+bool MFUMain::MoveFocusOffBusyButtons()
+{
+    if (focusWidget() != NextCmd_ && focusWidget() != BackCmd_) return false;
+    (TaskLst_->isVisibleTo(this) ? static_cast<QWidget*>(TaskLst_) : Lbl1_)->setFocus();
+    return true;
+}
 
 void MFUMain::NextCmd_Click()
 {
@@ -63,6 +74,7 @@ void MFUMain::NextCmd_Click()
     // run left in its file is still owed until a restore is verified.
     XPFrame_->hide();
     TaskLst_->show();
+    MoveFocusOffBusyButtons();  // the log keeps it through the update
     NextCmd_->setEnabled(false);
     if (!link_.State().CommFailed) {
         BusyScope busy(*this);
@@ -126,6 +138,7 @@ void MFUMain::BackCmd_Click()
         WizardStage_ = 1;
         BackCmd_->setEnabled(false);
         GoBack();
+        NextCmd_->setFocus();  // page 1 starts on Next, as at start-up
     }
     LoadStepInstructions(WizardStage_);
 }

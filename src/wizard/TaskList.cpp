@@ -16,6 +16,7 @@ TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::NoSelection);
+    setAllColumnsShowFocus(true);
     setFocusPolicy(Qt::StrongFocus);
     setIconSize(QSize(16, 16));
     header()->setStretchLastSection(false);
@@ -45,7 +46,9 @@ void TaskList::AddRow(const QString& rowText, int IconInd)
     if (IconInd >= 0 && IconInd < static_cast<int>(rowIcons_.size())) item->setIcon(0, rowIcons_[IconInd]);
     item->setData(0, Qt::UserRole, IconInd);
     SayIconMeaning(item);
-    // The newest row stays in view, so a long update never hides its progress.
+    // The newest row stays in view, so a long update never hides its progress;
+    // it is the current row too, which a screen reader reads while the log has the focus.
+    setCurrentItem(item);
     scrollToItem(item);
 }
 

@@ -7,6 +7,7 @@
 #include "profile/BackupFile.h"
 
 #include <QAccessible>
+#include <QTest>
 
 #include <algorithm>
 #include <fstream>
@@ -281,3 +282,45 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
     }
 }
 
+// A whole update by keyboard alone. Enter presses the focused button; Tab
+// visits the page shown and the buttons that work, never a hidden or disabled
+// part. While device transactions run the page keeps the focus, so Enter
+// pressed again starts nothing and Esc stops nothing; afterwards Esc closes.
+TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
+{
+    MakeWindow();
+    ASSERT_TRUE(Load());
+    auto& w = *window_;
+    w.show();
+    w.activateWindow();
+    std::string walk;  // the focus after each key, what shows after each group
+    const auto keys = [&](std::initializer_list<Qt::Key> pressed) {
+        for (Qt::Key key : pressed) {
+            QTest::keyClick(w.focusWidget(), key);
+            const QWidget* focus = w.focusWidget();
+            walk += (focus->isVisibleTo(&w) && focus->isEnabled() ? " " : " !") + focus->objectName().toStdString();
+        }
+        walk += " [" + Controls() + "]";
+    };
+    std::map<int, std::string> busy;  // stage: the focus while it waited, after Esc and Enter
+    harness_->SetIdleHook([&] {
+        if (busy.contains(w.WizardStage())) return;
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) QTest::keyClick(w.focusWidget(), key);
+        busy[w.WizardStage()] = w.focusWidget()->objectName().toStdString();
+    });
+    keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return});
+    keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
+    harness_->WakeDevice();
+    firstRow_ = w.TaskLst()->topLevelItemCount();
+    keys({Qt::Key_Return, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
+    EXPECT_EQ(UpdateRows().back(), Row(1, 786));
+    // The newest row is the log's current one, which a screen reader reads.
+    QAccessibleInterface* current = QAccessible::queryAccessibleInterface(w.TaskLst())->focusChild();
+    EXPECT_EQ(current ? current->tableCellInterface()->rowIndex() : -1, w.TaskLst()->NewestRow());
+    keys({Qt::Key_Tab, Qt::Key_Return});  // Back
+    EXPECT_EQ(walk, " CloseCmd Lbl1 NextCmd NextCmd [page2 picture back next]"
+                    " CloseCmd Lbl1 BackCmd NextCmd [page2 picture back next]"
+                    " TaskLst BackCmd CloseCmd TaskLst [log back] BackCmd NextCmd [page1 next]");
+    EXPECT_EQ(busy, (std::map<int, std::string>{{2, "Lbl1"}, {3, "TaskLst"}}));
+    EXPECT_THROW(QTest::keyClick(w.focusWidget(), Qt::Key_Escape), ProgramEnded);
+}
