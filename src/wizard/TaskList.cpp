@@ -3,8 +3,30 @@
 #include "Skin.h"
 
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 
 namespace pelora {
+
+namespace {
+
+// The view asks a row's height without a width, so the text would never
+// wrap: measure each cell at its column's width.
+class WrappingDelegate : public QStyledItemDelegate {
+public:
+    explicit WrappingDelegate(QTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem cell(option);
+        // Any height makes the rectangle valid; the style measures the text's own.
+        cell.rect.setSize({view_->columnWidth(index.column()), 1});
+        return QStyledItemDelegate::sizeHint(cell, index);
+    }
+
+private:
+    QTreeView* view_;
+};
+
+}  // namespace
 
 TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
 {
@@ -14,7 +36,9 @@ TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
     setColumnCount(4);
     setHeaderLabels({QString(), "Time", "Event", "Status"});
     setRootIsDecorated(false);
-    setUniformRowHeights(true);
+    // A long row wraps onto as many lines as it needs, so nothing is cut off.
+    setUniformRowHeights(false);
+    setWordWrap(true);
     setSelectionMode(QAbstractItemView::NoSelection);
     setAllColumnsShowFocus(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -26,8 +50,7 @@ TaskList::TaskList(QWidget* parent) : QTreeWidget(parent)
     // The event column takes what the frame leaves, so nothing scrolls sideways.
     header()->setSectionResizeMode(2, QHeaderView::Stretch);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setWordWrap(false);
-    setTextElideMode(Qt::ElideRight);
+    setItemDelegate(new WrappingDelegate(this));
 }
 
 QString TaskList::FormatTime(const QTime& time) { return time.toString("hh:mm:ss"); }

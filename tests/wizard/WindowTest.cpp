@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QTest>
@@ -40,6 +41,29 @@ TEST(TaskLog, RowsAndTheNewestStatus)
                     .join('|');
     }
     EXPECT_EQ(rows, (QStringList{"|09:05:03|Reading|...|Reading|icon|0", "|23:59:59|Odd|Done|Odd|-|7"}));
+}
+
+// A row longer than the event column wraps onto as many lines as it needs,
+// laid out at the column's width once the list is shown; a short row keeps one line.
+TEST(TaskLog, ALongRowWrapsWhole)
+{
+    pelora::TaskList list;
+    QFile skin(":/wizard/skin.qss");  // the rows' height as the program's skin sets it
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
+    list.setStyleSheet(QString::fromUtf8(skin.readAll()));
+    const QString text = QString("Votre profil est sauvegard\u00e9 et pourra \u00eatre restaur\u00e9. ").repeated(3);
+    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 3), "Done", ""), 1);
+    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 4), text, ""), 1);
+    list.resize(529, 361);
+    list.show();
+    QCoreApplication::processEvents();
+    const QFontMetrics metrics = list.fontMetrics();
+    const int lines =
+        metrics.boundingRect(QRect(0, 0, list.columnWidth(2), 1000), Qt::TextWordWrap, text).height() / metrics.lineSpacing();
+    const auto height = [&](int row) { return list.visualItemRect(list.topLevelItem(row)).height(); };
+    EXPECT_GE(lines, 3);
+    EXPECT_GE(height(1), lines * metrics.height());
+    EXPECT_LT(height(0), 2 * metrics.height());
 }
 
 // Items number on across both pages; page 2 leaves ten lines free for the
