@@ -34,6 +34,9 @@ enum TextId {
     ProfileNotReadText = 797,
     NothingChangedText = 1012,
     ProfileBackText = 1013,
+    UnclipAndCheckText = 1051,
+    RestoreOrRunAgainText = 1052,
+    RunAgainText = 1053,
 };
 
 constexpr int kClockFlag = 233;
@@ -250,8 +253,10 @@ void FirmwareUpdate::WriteProfileBack()
 
 // The outcome is the update's own, taken before the final mode command,
 // which clears the failure flag. An update whose new code was not confirmed
-// is not finished either. After a failure, the last row says where the
-// diver's profile is.
+// is not finished either. After a failure, a row says where the diver's
+// profile is. The last row says what to do next: unclip and check the
+// device; after a failure, Close for the recovery while the profile is owed,
+// else another run.
 void FirmwareUpdate::FinishUpdate()
 {
     auto& link = seams_.Link;
@@ -263,6 +268,7 @@ void FirmwareUpdate::FinishUpdate()
     }
     if (succeeded) {
         log_.InsertTaskList(TaskLog::InfoIcon, Text(FinishedText), "");
+        log_.InsertTaskList(TaskLog::InfoIcon, Text(UnclipAndCheckText), "");
     } else {
         log_.InsertTaskList(TaskLog::FailureIcon, Text(NotFinishedText), "");
         if (!profile_.ProfileSafe)
@@ -271,6 +277,7 @@ void FirmwareUpdate::FinishUpdate()
             log_.InsertTaskList(TaskLog::InfoIcon, Text(ProfileBackText), "");
         else if (!codeSent_)
             log_.InsertTaskList(TaskLog::InfoIcon, Text(NothingChangedText), "");
+        log_.InsertTaskList(TaskLog::InfoIcon, Text(profile_.ProfileSafe ? RunAgainText : RestoreOrRunAgainText), "");
     }
     // The update is over, whichever way: normal priority, and Back for another run.
     seams_.ResetStage();

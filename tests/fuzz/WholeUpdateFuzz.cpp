@@ -221,15 +221,18 @@ std::string Joined(const std::vector<std::string>& rows)
 
 enum class Ending { Completed, NotCompleted, Stopped };
 
-// An update ends with 786 alone, or with 814 and at most one row that says
-// where the profile is (815 in its file, 1012 nothing changed, 1013 back on
-// the device); one that stopped at the identification or the version
-// decision with none of them. `said` is that last row's text, or 0.
+// An update ends with 786 and what to do next (1051), or with 814, at most
+// one row that says where the profile is (815 in its file, 1012 nothing
+// changed, 1013 back on the device) and what to do next (1052, Close for the
+// recovery, after 815; else 1053); one that stopped at the identification or
+// the version decision with none of them. `said` is the where row's text, or 0.
 Ending EndingOf(const std::vector<std::string>& rows, int* said)
 {
-    static const std::map<int, std::string> texts{{786, Texts().GetText(786)},   {814, Texts().GetText(814)},
-                                                  {815, Texts().GetText(815)},   {1012, Texts().GetText(1012)},
-                                                  {1013, Texts().GetText(1013)}};
+    static const std::map<int, std::string> texts = [] {
+        std::map<int, std::string> byId;
+        for (const int id : {786, 814, 815, 1012, 1013, 1051, 1052, 1053}) byId[id] = Texts().GetText(id);
+        return byId;
+    }();
     std::vector<std::string> events;
     for (const auto& row : rows) events.push_back(row.substr(2, row.rfind('|') - 2));
     const auto count = [&](int id) { return std::count(events.begin(), events.end(), texts.at(id)); };
@@ -237,14 +240,18 @@ Ending EndingOf(const std::vector<std::string>& rows, int* said)
         return events.size() >= back && events[events.size() - back] == texts.at(id);
     };
     const auto where = count(815) + count(1012) + count(1013);
+    const auto next = count(1051) + count(1052) + count(1053);
     *said = 0;
-    if (count(786) == 1 && count(814) + where == 0 && last(1, 786)) return Ending::Completed;
-    if (count(786) == 0 && count(814) == 1 && where == 0 && last(1, 814)) return Ending::NotCompleted;
+    if (count(786) == 1 && count(814) + where == 0 && next == 1 && last(2, 786) && last(1, 1051))
+        return Ending::Completed;
+    if (count(786) == 0 && count(814) == 1 && where == 0 && next == 1 && last(2, 814) && last(1, 1053))
+        return Ending::NotCompleted;
     for (const int id : {815, 1012, 1013})
-        if (count(786) == 0 && count(814) == 1 && where == 1 && last(2, 814) && last(1, id))
+        if (count(786) == 0 && count(814) == 1 && where == 1 && next == 1 && last(3, 814) && last(2, id) &&
+            last(1, id == 815 ? 1052 : 1053))
             return *said = id, Ending::NotCompleted;
-    if (count(786) + count(814) + where == 0) return Ending::Stopped;
-    Fail("the update ends with neither 786 alone nor 814 and where the profile is:" + Joined(rows));
+    if (count(786) + count(814) + where + next == 0) return Ending::Stopped;
+    Fail("the update ends with neither 786 nor 814, where the profile is and what to do next:" + Joined(rows));
 }
 
 }  // namespace

@@ -188,16 +188,20 @@ void FaultMatrix::Run(const Scenario& s)
 }
 
 // Finished only when the new code is in, confirmed and the profile back;
-// after 814 the last row says truthfully where the profile is.
+// after 814 a row says truthfully where the profile is, and the last one what
+// to do next: Close for the recovery exactly while the profile is in its file.
 void FaultMatrix::CheckTheUpdatesOwnWords()
 {
     if (HasRow(786)) {
         EXPECT_TRUE(committed_ && onDeviceAfterUpdate_ && !HasRow(814));
         EXPECT_EQ(harness_->Dev().CodeVersion(), "1C");
+        EXPECT_EQ(rows_.back().substr(2), Text(1051));
     }
     EXPECT_TRUE(!committed_ || !updateEnded_ || HasRow(786) || HasRow(814)) << "code went in, and the update said nothing";
     if (!HasRow(814)) return;
-    const std::string last = rows_.back().substr(2);
+    ASSERT_GE(rows_.size(), 2u);
+    const std::string last = rows_[rows_.size() - 2].substr(2);
+    EXPECT_EQ(rows_.back().substr(2), Text(last == Text(815) ? 1052 : 1053));
     if (last == Text(815)) {
         EXPECT_TRUE(inFileAfterUpdate_) << "815, but no backup file holds the profile";
     } else if (last == Text(1013)) {
@@ -268,7 +272,7 @@ void FaultMatrix::NextRunFinishesTheJob()
     harness_->WakeDevice();
     window_->NextCmd_Click();
     const auto rows = UpdateRows();
-    const bool done = !rows.empty() && (rows.back().substr(2) == Text(786) || rows.back().substr(2) == Text(785));
+    const bool done = !rows.empty() && (rows.back().substr(2) == Text(1051) || rows.back().substr(2) == Text(785));
     EXPECT_TRUE(done) << (rows.empty() ? "" : rows.back());
     EXPECT_TRUE(harness_->Dev().Memory() == original_) << "the next run did not bring the profile back";
     EXPECT_EQ(harness_->Dev().CodeVersion(), "1C");
@@ -297,7 +301,7 @@ std::string FaultMatrix::RunAndCheck(const Scenario& s)
     EXPECT_LT(harness_->Now(), 600.0) << "a wait outlasted its time-outs";
 
     std::string last;
-    for (std::size_t i = rows_.size() >= 2 ? rows_.size() - 2 : 0; i < rows_.size(); ++i)
+    for (std::size_t i = rows_.size() >= 3 ? rows_.size() - 3 : 0; i < rows_.size(); ++i)
         last += (last.empty() ? "" : " / ") + rows_[i].substr(2);
     const std::string row = std::string(s.phase) + " | `" + s.fault + "` | " + (updateEnded_ ? last : "(closed)") +
                             " | " + where + " |";

@@ -124,7 +124,7 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
         Rows expected{Row(0, 782, 777), Kind(1) + "|Pelora 1D, " + Text(781) + ": 1B|",
                       Kind(0) + "|Backup dive computer profile|" + Text(777)};
         expected.insert(expected.end(), upload.begin(), upload.end());
-        expected.insert(expected.end(), {Row(0, 792, 777), Row(1, 794), Row(0, 796, 777), Row(1, 786)});
+        expected.insert(expected.end(), {Row(0, 792, 777), Row(1, 794), Row(0, 796, 777), Row(1, 786), Row(1, 1051)});
         EXPECT_EQ(UpdateRows(), expected);
         EXPECT_EQ(FrameSummary(), "84 A8 84 B4*82 " + frames + " B5*40 B2 B4 97*2 A8");
         EXPECT_TRUE(ProfileOnDevice() && window_->ProfileSafe() && !fs::exists(Backup()));
@@ -148,8 +148,8 @@ TEST_F(UpdateTest, EachLayoutUpdatesTheDeviceAndWritesTheProfileBack)
 
 // Every way an update can stop short: the rows it ends with, whether code went
 // in, the profile on the device or safe in its file, the priority back to
-// normal, and Close offering the recovery exactly when the last row says the
-// profile waits in its file.
+// normal, and Close offering the recovery exactly when the rows say the
+// profile waits in its file and the last one says Close brings it back.
 TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
 {
     struct Case {
@@ -162,6 +162,7 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
     const auto failed = [this](Rows rows, int last = 815) {
         rows.push_back(Row(2, 814));
         if (last) rows.push_back(Row(1, last));
+        rows.push_back(Row(1, last == 815 ? 1052 : 1053));  // what to do next
         return rows;
     };
     const auto savedEarlier = [this] {
@@ -172,7 +173,7 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         {"cable pulled at the identification", {}, [&] { harness_->RefuseWritesFrom(harness_->Now()); },
          {Row(0, 782, 280), Row(2, 150)}},
         {"up to date, a saved profile waits", [](auto& d) { d.codeVersion = "1C"; }, savedEarlier,
-         {Row(1, 785), Row(0, 796, 777), Row(1, 786)}},
+         {Row(1, 785), Row(0, 796, 777), Row(1, 786), Row(1, 1051)}},
         {"up to date, a saved profile waits, block 0 unreadable", [](auto& d) { d.codeVersion = "1C"; },
          [&] { savedEarlier(), harness_->Faults().Reject(0xB4, 1000); }, failed({Row(1, 785), Row(2, 797)})},
         {"block 5 of 10 refused", {}, [&] { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 4); },
@@ -203,7 +204,7 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
         EXPECT_EQ(ProfileOnDevice(), c.profileOnDevice);
         // Wherever it is not, it is safe in its file, and Close will offer it.
         EXPECT_TRUE(c.profileOnDevice || ProfileInFile());
-        EXPECT_EQ(!window_->ProfileSafe(), c.tail.back() == Row(1, 815));
+        EXPECT_EQ(!window_->ProfileSafe(), c.tail.back() == Row(1, 1052));
         EXPECT_EQ(priority_.classes.back(), pelora::NormalPriorityClass);
     }
 }
@@ -223,7 +224,7 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         const char* name;
         std::function<bool()> when;
         bool offered;
-        int nextRunEnds = 786;
+        int nextRunEnds = 1051;
         std::function<void()> earlier = {};  // what happened in this run before the update that Close ends
     };
     // An attempt that left the profile in its file (new code, then another
@@ -231,7 +232,7 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
     const auto owedFromBefore = [this] {
         harness_->At(harness_->Now() + 10, [&] { harness_->Dev().SetModelKey("NAVIX"); });
         window_->NextCmd_Click();
-        ASSERT_EQ(UpdateRows().back(), Row(1, 815));
+        ASSERT_EQ(UpdateRows().back(), Row(1, 1052));
         window_->BackCmd_Click();
         harness_->Dev().SetModelKey("PELORA");
         harness_->WakeDevice();
@@ -248,7 +249,7 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         {"verification", [&] { return lastRowIs(792); }, true},
         {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }, true},
         {"clock", [&] { return FramesWithCommand(0x97) > 0; }, false, 785},
-        {"identification, silent, after Back", [] { return true; }, true, 786, owedFromBefore},
+        {"identification, silent, after Back", [] { return true; }, true, 1051, owedFromBefore},
     };
     for (const Phase& phase : phases) {
         SCOPED_TRACE(phase.name);
@@ -313,7 +314,7 @@ TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
     harness_->WakeDevice();
     firstRow_ = w.TaskLst()->topLevelItemCount();
     keys({Qt::Key_Return, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
-    EXPECT_EQ(UpdateRows().back(), Row(1, 786));
+    EXPECT_EQ(UpdateRows().back(), Row(1, 1051));
     // The newest row is the log's current one, which a screen reader reads.
     QAccessibleInterface* current = QAccessible::queryAccessibleInterface(w.TaskLst())->focusChild();
     EXPECT_EQ(current ? current->tableCellInterface()->rowIndex() : -1, w.TaskLst()->NewestRow());
