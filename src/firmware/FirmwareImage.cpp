@@ -44,11 +44,11 @@ public:
         }
         if (!errorCode_.empty())
             return FileError(errorCode_ == "4" ? "the product name is empty" : "the model key is empty");
-        if (auto message = ChecksumMessage(*image)) {
+        if (const int number = FailedChecksum(*image)) {
             ImageReadResult result;
             result.Failure.kind = ImageFailure::Kind::ChecksumError;
-            result.Failure.ChecksumMessage = *message;
-            result.Failure.Detail = *message;
+            result.Failure.ChecksumNumber = number;
+            result.Failure.Detail = "Check sum error " + std::to_string(number) + "!";
             return result;
         }
         ImageReadResult result;
@@ -159,14 +159,15 @@ private:
         return sum;
     }
 
-    static std::optional<std::string> ChecksumMessage(const FirmwareImage& image)
+    // The number of the sum that does not match (see ChecksumNumber), 0 when all do.
+    static int FailedChecksum(const FirmwareImage& image)
     {
         if ((image.Code1Only && image.Code1Sum != image.Code1Checksum) ||
             (image.Code2Only && image.Code2Sum != image.Code2Checksum))
-            return "Check sum error 1!";
-        if (image.BothCodes && image.Code1Sum != image.Code1Checksum) return "Check sum error 2!";
-        if (image.BothCodes && image.Code2Sum != image.Code2Checksum) return "Check sum error 3!";
-        return std::nullopt;
+            return 1;
+        if (image.BothCodes && image.Code1Sum != image.Code1Checksum) return 2;
+        if (image.BothCodes && image.Code2Sum != image.Code2Checksum) return 3;
+        return 0;
     }
 
     ImageReadResult FileError(const std::string& detail) const
@@ -195,7 +196,6 @@ ImageLayout FirmwareImage::Layout() const
 std::string ImageFailure::Reason() const
 {
     if (!ErrorCode.empty()) return ErrorCode;
-    if (kind == Kind::ChecksumError) return ChecksumMessage;
     return Detail;
 }
 

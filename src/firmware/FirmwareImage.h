@@ -52,15 +52,15 @@ struct ImageFailure {
     enum class Kind {
         FileMissing,    // no such file: GetCode names where it looked
         FileError,      // damaged or unreadable: "<text 779> <ErrorCode>!"
-        ChecksumError,  // a region's checksum does not match: ChecksumMessage
+        ChecksumError,  // a region's checksum does not match: ChecksumNumber
     };
     Kind kind = Kind::FileError;
     std::string ErrorCode;        // "", "4" (no product name) or "5" (no model key)
-    std::string ChecksumMessage;  // "Check sum error 1!", "... 2!" or "... 3!"
+    int ChecksumNumber = 0;       // which sum failed: 1 (the only region), 2 or 3 (region 1 or 2 of two)
     std::string Detail;           // what was wrong, in English, for tools and tests
 
     // The reason in one short line: the error code where there is one, else
-    // the checksum message, else the detail.
+    // the detail ("Check sum error 1!" for a checksum).
     std::string Reason() const;
 };
 

@@ -22,6 +22,7 @@ enum TextId {
     VersionLabelText = 781,
     ErrorTitleText = 280,
     FileMissingText = 1050,
+    ChecksumErrorText = 1056,
 };
 
 // A number of up to two decimal digits, as the string table writes it.
@@ -112,7 +113,8 @@ bool GetCode(const DataFile& FirmwareFile, ImageState& image, const GetCodeSeams
     if (!result.Loaded()) {
         // A bad checksum is a bad file too: no later step may take it for usable.
         seams.Link.CommFailed = true;
-        ShowImageError(seams, failure.ChecksumMessage);
+        const std::string number = std::to_string(failure.ChecksumNumber);
+        ShowImageError(seams, seams.Texts.GetText(ChecksumErrorText) + " " + number + "!");
         return false;
     }
 

@@ -20,9 +20,6 @@ using namespace profiletext;
 
 namespace {
 
-// A fixed text of the program, not looked up.
-constexpr const char* kBackupRow = "Backup dive computer profile";
-
 constexpr int kSerialByte = 10;  // three BCD bytes, most significant first
 constexpr int kHeaderByte = 64;  // the 16-byte header record
 // A block read has no check byte, so a block counts only when two reads in a
@@ -231,7 +228,7 @@ void ProfileKeeper::BackupProfile()
         return;
     }
     if (LinkFailed()) {
-        seams_.Log.InsertTaskList(TaskLog::StepIcon, kBackupRow, "");
+        seams_.Log.InsertTaskList(TaskLog::StepIcon, Text(BackupRow), "");
         FailBackup(ReadingFailed);
         return;
     }
@@ -247,7 +244,7 @@ void ProfileKeeper::BackupProfile()
     profile_.ProfileRestorePending = true;
     profile_.ProfileEnd = area.End;
     profile_.ProfileStart = ProfileStartUnit;
-    seams_.Log.InsertTaskList(TaskLog::StepIcon, kBackupRow, "");
+    seams_.Log.InsertTaskList(TaskLog::StepIcon, Text(BackupRow), "");
     if (area.BlockCount > MaxProfileBlocks) {
         profile_.ProfileBlockCount = 0;
         FailBackup(TooManyBlocks);

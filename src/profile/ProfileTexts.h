@@ -37,6 +37,7 @@ enum : int {
     NothingChanged = 1012,
     ProfileBackOnDevice = 1013,
     ProfileStaysInFile = 1014,      // %1: the file
+    BackupRow = 1055,
 };
 
 // The text with its "%1" replaced by `argument`.

@@ -90,19 +90,19 @@ bool MFUMain::CheckDeviceAndSendToSleep()
     try {
         if (!link_.ReadDeviceId()) return false;  // a silent device: the diver repeats page 1
         if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
-            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, kBoxTitle,
+            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, GetText(820),
                          GetText(783) + " " + AnsiToUtf8(image_.ImageProductName) + "!");
             return false;
         }
         link_.DeepSleepRequest = true;
         if (!link_.SetSleepMode()) {
-            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kSleepFailure);
+            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(820), GetText(1057));
             return false;
         }
         return true;
     } catch (const LinkRuntimeError&) {
         // The port refused to send: the cable was pulled during the checks.
-        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, kBoxTitle, kCableLost);
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(820), GetText(1058));
         return false;
     }
 }

@@ -7,6 +7,7 @@
 #include "TitleBar.h"
 #include "firmware/GetCode.h"
 #include "platform/StringTable.h"
+#include "profile/ProfileTexts.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -152,16 +153,16 @@ MFUMain::PortOutcome MFUMain::OpenInterfacePort(const std::string& portName)
     std::string reason;
     if (OpenPort(portName, &reason)) return PortOutcome::Opened;
 
-    std::string text = "The interface cable was found on " + portName + ", but the port could not be opened";
+    std::string text = profiletext::WithArgument(GetText(1059), portName);
     text += reason.empty() ? "." : ": " + reason + ".";
 #ifdef _WIN32
-    text += "\r\n\r\nClose any other program that may be using the cable, then click OK to try again.";
+    const int helps = 1060;  // another program holds the port
 #else
-    text += "\r\n\r\nCheck that your user account may use serial ports (on most Linux systems: a member of the "
-            "group \"dialout\"; log in again after joining it), and that no other program, such as a modem "
-            "manager, holds the port. Then click OK to try again.";
+    const int helps = 1061;  // the serial-port group, or a modem manager
 #endif
-    const auto answer = Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::OkCancel, kProgramCaption, text);
+    text += "\r\n\r\n" + GetText(helps);
+    const auto answer =
+        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::OkCancel, "Pelora 1D " + GetText(820), text);
     return answer == Dialogs::Answer::Ok ? PortOutcome::Retry : PortOutcome::Cancelled;
 }
 
@@ -208,7 +209,8 @@ void MFUMain::CreateTrayIcon()
 void MFUMain::LoadStepInstructions(int stage)
 {
     Image2_->setVisible(StepShowsIllustration(stage));
-    Lbl1_->setText(Q(StepInstructionsText(stage)));
+    // English keeps the program's own pages; another language gets pages of its own words.
+    Lbl1_->setText(Q(StepInstructionsText(stage, GetText(1015) == "en" ? nullptr : &texts_)));
 }
 
 }  // namespace pelora

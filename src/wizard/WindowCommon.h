@@ -1,7 +1,7 @@
 #pragma once
 
-// What the window's source files share: the layout unit and the fixed
-// English texts of the program.
+// What the window's source files share: the layout unit and the program's
+// English name.
 
 #include <QRect>
 #include <QString>
@@ -21,11 +21,7 @@ inline QRect TwipsRect(int left, int top, int width, int height)
 
 inline QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
-inline constexpr const char* kBoxTitle = "Firmware Update";
-inline constexpr const char* kSleepFailure = "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.";
+// Before the texts are open (and when they cannot be), the program's name is English.
 inline constexpr const char* kProgramCaption = "Pelora 1D Firmware Update";
-inline constexpr const char* kCableLost =
-    "The connection to the interface cable was lost. Check that the cable is plugged in and clipped on the DC, "
-    "then click Next to try again.";
 
 }  // namespace pelora::window

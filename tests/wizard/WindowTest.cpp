@@ -66,17 +66,65 @@ TEST(TaskLog, ALongRowWrapsWhole)
     EXPECT_LT(height(0), 2 * metrics.height());
 }
 
-// Items number on across both pages; page 2 leaves ten lines free for the
+// Items number on across both pages, the program's English ones and those
+// built from another language's texts; page 2 leaves ten lines free for the
 // illustration, which only it shows. A line's shape: its item number, '_'
 // when empty, '>' for the way on, '-' for other text.
 TEST(StepInstructions, PagesNumberOnAndOnlyPageTwoShowsTheIllustration)
 {
-    for (const auto& [stage, shape] : {std::pair{1, "1_2_3_4--_>"}, std::pair{2, "__________5_6--_>"}}) {
+    struct : pelora::TextSource {
+        std::string GetText(std::int32_t id) const override { return "text " + std::to_string(id); }
+    } texts;
+    const std::tuple<int, const pelora::TextSource*, const char*> cases[] = {
+        {1, nullptr, "1_2_3_4--_>"}, {2, nullptr, "__________5_6--_>"},
+        {1, &texts, "1_2_3---_>"},   {2, &texts, "__________4_5-_>"}};
+    for (const auto& [stage, translated, shape] : cases) {
         std::string shapes;
-        for (const QString& l : QString::fromStdString(pelora::StepInstructionsText(stage)).split("\r\n"))
+        for (const QString& l : QString::fromStdString(pelora::StepInstructionsText(stage, translated)).split("\r\n"))
             shapes += l.isEmpty() ? '_' : l[0].isDigit() ? l[0].toLatin1() : l.startsWith(">>>") ? '>' : '-';
         EXPECT_EQ(shapes, shape) << stage;
         EXPECT_EQ(pelora::StepShowsIllustration(stage), stage == 2);
+    }
+    EXPECT_TRUE(
+        pelora::StepInstructionsText(2, &texts).ends_with("\r\n5. text 809\r\ntext 1054\r\n\r\n>>> text 813 >>>"));
+}
+
+// English keeps the program's own pages. Another language's pages hold its own
+// step texts and no English, and so do the update's rows of its own. Its
+// pages fit their frame in the program's skin.
+TEST_F(WizardTest, ThePagesAndTheProgramsOwnRowsSpeakTheTextsLanguage)
+{
+    QFile skin(":/wizard/skin.qss");
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
+    const QString sheet = QString::fromUtf8(skin.readAll());
+    for (int column = 1; column <= 5; ++column) {
+        SCOPED_TRACE(column);
+        languageColumn_ = column;
+        MakeWindow();
+        window_->setStyleSheet(sheet);
+        ASSERT_TRUE(Load());
+        window_->show();
+        const auto page = [this, column] {
+            const QLabel* label = window_->Lbl1();
+            EXPECT_TRUE(column == 1 || label->heightForWidth(label->width()) <= label->height());
+            return label->text().toStdString();
+        };
+        std::string pages = page();
+        window_->NextCmd_Click();
+        ASSERT_EQ(window_->WizardStage(), 2);
+        pages += page();
+        if (column == 1) {
+            EXPECT_EQ(pages, pelora::StepInstructionsText(1) + pelora::StepInstructionsText(2));
+        }
+        if (column != 2) continue;
+        const auto has = [&](int id, int inColumn) { return pages.find(Text(id, inColumn)) != std::string::npos; };
+        for (int id : {640, 654, 804, 805, 806, 807, 808, 809, 1054, 813}) EXPECT_TRUE(has(id, 2) && !has(id, 1)) << id;
+        for (const char* english : {"Click", "Next", "cable", "DC"}) EXPECT_EQ(pages.find(english), std::string::npos);
+        harness_->WakeDevice();
+        window_->NextCmd_Click();
+        const auto* log = window_->TaskLst();
+        EXPECT_EQ(log->findItems(QString::fromStdString(Text(1055, 2)), Qt::MatchExactly, 2).size(), 1);
+        EXPECT_EQ(log->topLevelItem(log->NewestRow())->text(2).toStdString(), Text(1051, 2));
     }
 }
 
@@ -283,7 +331,7 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
                          {"XPForm", caption + " / " + text(820) + " \u2014 \u00a9 2026 Kalo"},
                          {"XPFormCaption", caption + " / "},
                          {"XPFormLogo", says(1018)}, {"Image1", says(1016)}, {"XPFrame", says(352)},
-                         {"Lbl1", pelora::StepInstructionsText(1) + " / "}, {"Image2", says(1017)},
+                         {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "}, {"Image2", says(1017)},
                          {"TaskLst", says(1019, 1020)}, {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)},
                          {"BackCmd", says(799, 1027)}, {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)},
                          {"AgreeCmd", says(1030)}, {"DisagreeCmd", says(1031)}}));
@@ -313,16 +361,16 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
 
     w.show();
     w.activateWindow();  // disabling the focused Next moves the focus away
-    const Box stop{Icon::Stop, Buttons::Ok, "Firmware Update", "", Answer::Ok};
+    const Box stop{Icon::Stop, Buttons::Ok, text(820), "", Answer::Ok};
     const std::tuple<const char*, std::function<void()>, std::vector<Box>, std::string> failures[] = {
         {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); }, {}, ""},
         {"another model", [&] { harness_->Dev().SetModelKey("KALO"); },
-         {{Icon::Exclamation, Buttons::Ok, "Firmware Update", Text(783, 3) + " Pelora 1D!", Answer::Ok}}, ""},
-        {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, {stop}, "Could not set DC into Deep"},
+         {{Icon::Exclamation, Buttons::Ok, text(820), text(783) + " Pelora 1D!", Answer::Ok}}, ""},
+        {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, {stop}, text(1057)},
         {"cable pulled", [&] {
              harness_->Faults().UnplugAt(harness_->Now(), 3.0);
              harness_->At(harness_->Now() + 1.0, [&] { harness_->Port().Close(); });  // the system drops it
-         }, {stop}, "The connection to the interface cable was lost."},
+         }, {stop}, text(1058)},
     };
     for (const auto& [name, arrange, boxes, says] : failures) {
         SCOPED_TRACE(name);

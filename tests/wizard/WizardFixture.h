@@ -107,8 +107,11 @@ protected:
     {
         const auto& w = *window_;
         const std::string text = w.Lbl1()->text().toStdString();
-        const auto page = text == pelora::StepInstructionsText(1) ? "page1"
-                          : text == pelora::StepInstructionsText(2) ? "page2" : "page?";
+        const auto is = [&](int stage) {
+            const std::string english = pelora::StepInstructionsText(stage);
+            return text == english || text == pelora::StepInstructionsText(stage, &w.Texts());
+        };
+        const auto page = is(1) ? "page1" : is(2) ? "page2" : "page?";
         std::string shown;
         const auto shows = [&w](const QWidget* part) { return part->isVisibleTo(&w); };
         for (const auto& [on, name] : {std::pair{shows(w.Lbl1()), page}, {shows(w.Image2()), "picture"},
