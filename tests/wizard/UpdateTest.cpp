@@ -7,6 +7,7 @@
 #include "profile/BackupFile.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QTest>
 
 #include <algorithm>
@@ -324,4 +325,43 @@ TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
                     " TaskLst BackCmd CloseCmd TaskLst [log back] BackCmd NextCmd [page1 next]");
     EXPECT_EQ(busy, (std::map<int, std::string>{{2, "Lbl1"}, {3, "TaskLst"}}));
     EXPECT_THROW(QTest::keyClick(w.focusWidget(), Qt::Key_Escape), ProgramEnded);
+}
+
+// English keeps the program's own pages. Another language's pages hold its own
+// step texts and no English, and so do the update's rows of its own. Its
+// pages fit their frame in the program's skin.
+TEST_F(WizardTest, ThePagesAndTheProgramsOwnRowsSpeakTheTextsLanguage)
+{
+    QFile skin(":/wizard/skin.qss");
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
+    const QString sheet = QString::fromUtf8(skin.readAll());
+    for (int column = 1; column <= 5; ++column) {
+        SCOPED_TRACE(column);
+        languageColumn_ = column;
+        MakeWindow();
+        window_->setStyleSheet(sheet);
+        ASSERT_TRUE(Load());
+        window_->show();
+        const auto page = [this, column] {
+            const QLabel* label = window_->Lbl1();
+            EXPECT_TRUE(column == 1 || label->heightForWidth(label->width()) <= label->height());
+            return label->text().toStdString();
+        };
+        std::string pages = page();
+        window_->NextCmd_Click();
+        ASSERT_EQ(window_->WizardStage(), 2);
+        pages += page();
+        if (column == 1) {
+            EXPECT_EQ(pages, pelora::StepInstructionsText(1) + pelora::StepInstructionsText(2));
+        }
+        if (column != 2) continue;
+        const auto has = [&](int id, int inColumn) { return pages.find(Text(id, inColumn)) != std::string::npos; };
+        for (int id : {640, 654, 804, 805, 806, 807, 808, 809, 1054, 813}) EXPECT_TRUE(has(id, 2) && !has(id, 1)) << id;
+        for (const char* english : {"Click", "Next", "cable", "DC"}) EXPECT_EQ(pages.find(english), std::string::npos);
+        harness_->WakeDevice();
+        window_->NextCmd_Click();
+        const auto* log = window_->TaskLst();
+        EXPECT_EQ(log->findItems(QString::fromStdString(Text(1055, 2)), Qt::MatchExactly, 2).size(), 1);
+        EXPECT_EQ(log->topLevelItem(log->NewestRow())->text(2).toStdString(), Text(1051, 2));
+    }
 }
