@@ -21,6 +21,11 @@ inline QRect TwipsRect(int left, int top, int width, int height)
 
 inline QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
+// Texts of the window beyond the given ones.
+inline constexpr int kStopQuestionText = 1032;
+inline constexpr int kLookingText = 1033;
+inline constexpr int kNoAnswerAdviceText = 1034;
+
 inline constexpr const char* kBoxTitle = "Firmware Update";
 inline constexpr const char* kSleepFailure = "Could not set DC into Deep Sleep mode. Please replease step 1 to 4 again.";
 inline constexpr const char* kProgramCaption = "Pelora 1D Firmware Update";
