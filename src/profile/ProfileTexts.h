@@ -6,6 +6,7 @@ namespace pelora::profiletext {
 
 // Identifiers of the texts the profile operations show.
 enum : int {
+    NoAnswer = 150,
     Failed = 280,
     StepInstruction1 = 640,
     StepInstruction2 = 654,
@@ -37,6 +38,8 @@ enum : int {
     NothingChanged = 1012,
     ProfileBackOnDevice = 1013,
     ProfileStaysInFile = 1014,      // %1: the file
+    LookingForDevice = 1033,
+    AttemptFailed = 1035,           // followed by the reason
 };
 
 // The text with its "%1" replaced by `argument`.

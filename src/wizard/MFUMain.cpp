@@ -209,7 +209,10 @@ void MFUMain::CloseCmd_Click()
         } catch (const std::exception&) {
         }
     };
-    if (!profile_.ProfileSafe) step([this] { Profile(*this).ProfileRecovering(); });
+    if (!profile_.ProfileSafe) step([this] {
+        ShowRecoveryProgress();
+        Profile(*this).ProfileRecovering();
+    });
     UnDoPutOnTop();
     LinkState& link = link_.State();
     link.LinkAbort = true;
@@ -225,6 +228,15 @@ void MFUMain::CloseCmd_Click()
         });
     texts_.Close();
     EndProgram(0);
+}
+
+// The recovery's attempts report in the task log, under the rows so far.
+void MFUMain::ShowRecoveryProgress()
+{
+    XPFrame_->hide();
+    UpdateBar_->hide();
+    TaskLst_->show();
+    setCursor(Qt::BusyCursor);
 }
 
 void MFUMain::EndProgram(int exitCode)

@@ -294,6 +294,7 @@ std::string FaultMatrix::RunAndCheck(const Scenario& s)
     const std::string where = WhereIsTheProfile();
     EXPECT_NE(where, "LOST");
     EXPECT_TRUE(!diver_.restoreAsked || where == "device") << "the recovery did not restore: " << where;
+    EXPECT_TRUE(!diver_.restoreAsked || diver_.lastBox == Text(1013)) << "restored, and the last box says " << diver_.lastBox;
     EXPECT_EQ(diver_.stopAsked, s.stopAsked) << "Close asked before stopping the update, or not";
     const fs::path told = FileTheLastBoxNames();
     EXPECT_TRUE(where != "backup file" || !told.empty()) << "the profile stays in its file, and no box said so";

@@ -172,6 +172,10 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
              window_->Saved().ProfileSafe = false;
              harness_->Faults().UnplugAt(harness_->Now());
              harness_->At(harness_->Now() + 0.5, [&] {
+                 // The attempt shows in the log, under the rows so far.
+                 const QTreeWidgetItem* newest = window_->TaskLst()->topLevelItem(window_->TaskLst()->NewestRow());
+                 EXPECT_EQ(Controls() + ": " + newest->text(2).toStdString() + " " + newest->text(3).toStdString(),
+                           "log next busy: " + Text(1033) + " ...");
                  const std::size_t sent = harness_->Writes().size();
                  window_->NextCmd_Click();
                  window_->CloseCmd_Click();
@@ -182,7 +186,7 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
          }, {{Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::Yes},
              {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Ok},
              {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Cancel}},
-         "closed 0, 1 searches, started Tool.exe"},
+         "closed 0, 1 searches, started Tool.exe", Text(1035) + "\r\n" + Text(150) + "\r\n\r\n1. "},
         {"Cancel in the no-cable box after a pulled cable", {}, [&] {
              harness_->Port().Close();
              portFinder_.missing = 1;
