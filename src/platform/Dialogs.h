@@ -8,8 +8,8 @@ namespace pelora {
 class Dialogs {
 public:
     enum class Icon { Stop, Exclamation, Information, Question };
-    // YesNo boxes default to Yes; YesNoDefaultNo to No, for a Yes that
-    // would stop something pressing Enter in a hurry must not stop.
+    // YesNo boxes default to Yes. YesNoDefaultNo defaults to No, for
+    // questions whose Yes stops something: Enter pressed in a hurry must not.
     enum class Buttons { Ok, OkCancel, YesNo, YesNoDefaultNo };
     enum class Answer { Ok, Cancel, Yes, No };
 
