@@ -79,6 +79,7 @@ void FirmwareUpdate::UpdateFirmware()
 {
     auto& link = seams_.Link.State();
     unconfirmed_ = codeSent_ = restored_ = profileLookedUp_ = false;
+    delicate_ = Delicate::Nothing;
     // Each update meets its device afresh: a revision read from an earlier
     // device in this run says nothing about this one.
     DeviceCodeRevision = 0;
@@ -231,6 +232,7 @@ bool FirmwareUpdate::UploadAndRestart(int region, double restartSeconds)
     const bool first = region == 1;
     progress_.Enter(first ? UpdateProgress::Upload1 : UpdateProgress::Upload2);
     codeSent_ = true;
+    delicate_ = Delicate::Code;
     if (first)
         UploadCode();
     else
@@ -247,6 +249,7 @@ void FirmwareUpdate::WriteProfileBack()
 {
     if (!profile_.ProfileRestorePending || seams_.Link.State().CommFailed) return;
     progress_.Enter(UpdateProgress::Restore);
+    delicate_ = Delicate::Profile;
     seams_.Profile(log_).RestoreProfile();
     restored_ = profile_.ProfileSafe;
 }
@@ -259,6 +262,7 @@ void FirmwareUpdate::WriteProfileBack()
 // else another run.
 void FirmwareUpdate::FinishUpdate()
 {
+    delicate_ = Delicate::Nothing;
     auto& link = seams_.Link;
     const bool profileBack = !profile_.ProfileRestorePending || restored_;
     const bool succeeded = !link.State().CommFailed && profileBack && !unconfirmed_;

@@ -48,6 +48,13 @@ public:
     void UploadCode2();
     void WaitForReset(double Seconds);
     void VerifyNewCode();
+    // From the first code block until the profile is verified back (the
+    // upload, the restart, the verification, the restore): stopping now
+    // leaves the device without its code or its profile until the recovery.
+    bool StoppingHarms() const
+    {
+        return delicate_ == Delicate::Code || (delicate_ == Delicate::Profile && !profile_.ProfileSafe);
+    }
 
     std::uint8_t DeviceCodeRevision = 0;
 
@@ -82,6 +89,8 @@ private:
     bool restored_ = false;
     // The backup folders were looked at for this device's profile.
     bool profileLookedUp_ = false;
+    enum class Delicate { Nothing, Code, Profile };
+    Delicate delicate_ = Delicate::Nothing;
 };
 
 }  // namespace pelora

@@ -109,10 +109,18 @@ private:
     void SetDeviceClockTwice();
     void ArchiveRestoredFile();
 
-    // ProfileRecovering's parts.
+    // ProfileRecovering's parts. An attempt either decides the profile's
+    // fate (restored, or nothing owed to the device connected) or fails for
+    // the reason its text names.
+    struct Attempt {
+        bool restored = false;
+        int failure = 0;
+    };
+    bool RecoverUntilDecided();
     std::string RecoveryInstructions() const;
-    void TryRecovery();
-    void IdentifyAndRestore();
+    Attempt TryRecovery();
+    Attempt IdentifyAndRestore();
+    Attempt FailAttempt(int reason);
     void TellWhereTheProfileStays(const std::filesystem::path& path);
     // Keeps a backup the diver replaced by the device's own profile in the
     // archive folder beside it; false, with the system's reason, when it
@@ -126,6 +134,7 @@ private:
     SavedProfile& profile_;
     ProfileSeams seams_;
     ProfileDevice device_;
+    int restoreFailure_ = 0;  // why the last restore failed
 };
 
 // The clock texts the device takes: "mm/dd/yy" and "hh:mm:ss" (24-hour).

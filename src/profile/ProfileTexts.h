@@ -6,6 +6,7 @@ namespace pelora::profiletext {
 
 // Identifiers of the texts the profile operations show.
 enum : int {
+    NoAnswer = 150,
     Failed = 280,
     StepInstruction1 = 640,
     StepInstruction2 = 654,
@@ -38,6 +39,8 @@ enum : int {
     ProfileBackOnDevice = 1013,
     ProfileStaysInFile = 1014,      // %1: the file
     BackupRow = 1055,
+    LookingForDevice = 1033,
+    AttemptFailed = 1035,           // followed by the reason
 };
 
 // The text with its "%1" replaced by `argument`.

@@ -118,6 +118,7 @@ bool ProfileKeeper::WriteAndVerifyHeaderRecord()
 
 void ProfileKeeper::FailRestore(int errorText)
 {
+    restoreFailure_ = errorText;
     profile_.ProfileSafe = false;
     seams_.Log.SetTaskStatus(Text(Failed));
     seams_.Log.InsertTaskList(TaskLog::FailureIcon, Text(errorText), "");
@@ -144,19 +145,36 @@ void ProfileKeeper::ProfileRecovering()
     // Dismissing the question leaves the file where the next run finds it.
     const auto answer = seams_.Dialog.Ask(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNo, Text(RecoveryTitle),
                                           Text(RecoveryQuestion), Dialogs::Answer::No);
+    bool restored = false;
     if (answer == Dialogs::Answer::Yes) {
-        while (!profile_.ProfileSafe) {
-            const auto go = seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::OkCancel,
-                                               Text(RecoveryTitle), RecoveryInstructions());
-            if (go != Dialogs::Answer::Ok) break;
-            TryRecovery();
-        }
+        restored = RecoverUntilDecided();
         try {
             seams_.Link.SetSleepMode();
         } catch (const LinkRuntimeError&) {
         }
     }
-    TellWhereTheProfileStays(owed);
+    // The last words say where the profile is.
+    if (restored)
+        seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::Ok, Text(RecoveryTitle),
+                           Text(ProfileBackOnDevice));
+    else
+        TellWhereTheProfileStays(owed);
+}
+
+// Attempts until the profile's fate is decided or the diver gives up; true
+// when it went back. After a failed attempt the instructions first say why.
+bool ProfileKeeper::RecoverUntilDecided()
+{
+    Attempt attempt;
+    while (!profile_.ProfileSafe) {
+        const std::string failed =
+            attempt.failure ? Text(AttemptFailed) + "\r\n" + Text(attempt.failure) + "\r\n\r\n" : "";
+        const auto go = seams_.Dialog.Show(Dialogs::Icon::Information, Dialogs::Buttons::OkCancel,
+                                           Text(RecoveryTitle), failed + RecoveryInstructions());
+        if (go != Dialogs::Answer::Ok) return false;
+        attempt = TryRecovery();
+    }
+    return attempt.restored;
 }
 
 // A profile not written back stays in its file, untouched: the next update
@@ -171,7 +189,8 @@ void ProfileKeeper::TellWhereTheProfileStays(const std::filesystem::path& path)
 
 // One attempt: the device must answer and its block 0 come back before
 // anything is decided; otherwise the diver is asked to connect it again.
-void ProfileKeeper::TryRecovery()
+// The task log shows the attempt as it runs, a silent device too.
+ProfileKeeper::Attempt ProfileKeeper::TryRecovery()
 {
     seams_.Priority.SetProcessPriority(0, 0, HighPriorityClass);
     profile_.ProfileSafe = false;
@@ -179,28 +198,43 @@ void ProfileKeeper::TryRecovery()
     // an earlier failure must not end it before it starts.
     seams_.Link.State().LinkAbort = false;
     seams_.Link.State().LinkCancel = false;
+    seams_.Log.InsertTaskList(TaskLog::StepIcon, Text(LookingForDevice), "...");
+    Attempt attempt;
     try {
-        IdentifyAndRestore();
+        attempt = IdentifyAndRestore();
     } catch (const LinkRuntimeError&) {
         // The port refused to send: the cable is out again. Ask once more.
+        attempt = FailAttempt(NoAnswer);
     }
     seams_.Priority.SetProcessPriority(0, 0, NormalPriorityClass);
+    return attempt;
 }
 
 // Decides the profile's fate when the device answers; otherwise ProfileSafe
 // stays false and the diver is asked again.
-void ProfileKeeper::IdentifyAndRestore()
+ProfileKeeper::Attempt ProfileKeeper::IdentifyAndRestore()
 {
-    if (seams_.ReopenPort && !seams_.ReopenPort()) return;
-    if (!seams_.Link.ReadDeviceId()) return;
+    if (seams_.ReopenPort && !seams_.ReopenPort()) return FailAttempt(NoAnswer);
+    if (!seams_.Link.ReadDeviceId()) return FailAttempt(NoAnswer);
+    seams_.Log.SetTaskStatus(Text(Done));
     if (GetBackupProfile()) {
-        RestoreProfile();
-        return;
+        RestoreProfile();  // its rows say how it went
+        return profile_.ProfileSafe ? Attempt{true, 0} : Attempt{false, restoreFailure_};
     }
-    if (LinkFailed()) return;
+    if (LinkFailed()) return FailAttempt(ReadingFailed);
     // No usable backup for the device connected: nothing to write to it.
     // A file of another device stays where it is.
     profile_.ProfileSafe = true;
+    return {};
+}
+
+// A device that did not answer, or whose block 0 did not come back: the
+// log says so, and so will the instructions.
+ProfileKeeper::Attempt ProfileKeeper::FailAttempt(int reason)
+{
+    if (reason == NoAnswer) seams_.Log.SetTaskStatus(Text(Failed));
+    seams_.Log.InsertTaskList(TaskLog::FailureIcon, Text(reason), "");
+    return {false, reason};
 }
 
 std::string ProfileKeeper::RecoveryInstructions() const

@@ -87,6 +87,13 @@ void MFUMain::BuildControls()
     // the label's accessible name.
     Lbl1_->setFocusPolicy(Qt::TabFocus);
 
+    // Under the instructions while the page-1 checks look for the device.
+    SearchLbl_ = new QLabel(XPFrame_);
+    SearchLbl_->setObjectName("SearchLbl");
+    SearchLbl_->setGeometry(TwipsRect(120, 4860, 7695, 360));
+    SearchLbl_->setTextFormat(Qt::PlainText);
+    SearchLbl_->hide();
+
     Image2_ = new QSvgWidget(":/wizard/dive-computer.svg", XPFrame_);
     Image2_->setObjectName("Image2");
     Image2_->setGeometry(TwipsRect(720, 240, 5835, 2610));
@@ -110,6 +117,7 @@ void MFUMain::BuildControls()
         button->setGeometry(geometry);
         // Enter presses the focused button, as in a dialog.
         button->setAutoDefault(true);
+        button->installEventFilter(this);
         return button;
     };
     PrintCmd_ = makeButton("PrintCmd", "Print", TwipsRect(240, 6360, 1095, 375));
@@ -130,7 +138,9 @@ void MFUMain::BuildControls()
     setTabOrder(BackCmd_, NextCmd_);
     setTabOrder(NextCmd_, CloseCmd_);
 
-    connect(NextCmd_, &QPushButton::clicked, this, [this] { NextCmd_Click(); });
+    connect(NextCmd_, &QPushButton::clicked, this, [this] {
+        if (PageShownLongEnough()) NextCmd_Click();
+    });
     connect(BackCmd_, &QPushButton::clicked, this, [this] { BackCmd_Click(); });
     connect(CloseCmd_, &QPushButton::clicked, this, [this] { CloseCmd_Click(); });
 }
@@ -166,9 +176,31 @@ void MFUMain::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+// A held Enter repeats its key press; one press is one click.
+bool MFUMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->isAutoRepeat() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Closing while code goes in, the device restarts or the profile goes back
+// asks first; the default answer and Esc keep the update running.
+bool MFUMain::DiverStopsTheUpdate()
+{
+    if (!update_.StoppingHarms()) return true;
+    closing_ = true;  // one question at a time
+    const auto answer = Boxes().Ask(Dialogs::Icon::Exclamation, Dialogs::Buttons::YesNoDefaultNo, GetText(820),
+                                    GetText(772) + "\r\n\r\n" + GetText(kStopQuestionText), Dialogs::Answer::No);
+    closing_ = false;
+    return answer == Dialogs::Answer::Yes;
+}
+
 void MFUMain::CloseCmd_Click()
 {
-    if (closing_) return;
+    if (closing_ || !DiverStopsTheUpdate()) return;
     closing_ = true;
     // Every step runs even when an earlier one fails: the program always ends.
     auto step = [](auto&& action) {
@@ -177,7 +209,10 @@ void MFUMain::CloseCmd_Click()
         } catch (const std::exception&) {
         }
     };
-    if (!profile_.ProfileSafe) step([this] { Profile(*this).ProfileRecovering(); });
+    if (!profile_.ProfileSafe) step([this] {
+        ShowRecoveryProgress();
+        Profile(*this).ProfileRecovering();
+    });
     UnDoPutOnTop();
     LinkState& link = link_.State();
     link.LinkAbort = true;
@@ -193,6 +228,15 @@ void MFUMain::CloseCmd_Click()
         });
     texts_.Close();
     EndProgram(0);
+}
+
+// The recovery's attempts report in the task log, under the rows so far.
+void MFUMain::ShowRecoveryProgress()
+{
+    XPFrame_->hide();
+    UpdateBar_->hide();
+    TaskLst_->show();
+    setCursor(Qt::BusyCursor);
 }
 
 void MFUMain::EndProgram(int exitCode)

@@ -71,6 +71,7 @@ public:
     TitleBar* XPForm() const { return XPForm_; }
     QGroupBox* XPFrame() const { return XPFrame_; }
     QLabel* Lbl1() const { return Lbl1_; }
+    QLabel* SearchLbl() const { return SearchLbl_; }
     QSvgWidget* Image2() const { return Image2_; }
     TaskList* TaskLst() const { return TaskLst_; }
     QPushButton* BackCmd() const { return BackCmd_; }
@@ -83,6 +84,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool InitInfo();
@@ -94,15 +96,29 @@ private:
     enum class PortOutcome { Opened, Retry, Cancelled };
     PortOutcome OpenInterfacePort(const std::string& portName);
     void LoadStepInstructions(int stage);
+    // A press on Next counts once its page has been on screen this long: the
+    // second press of a double click, or one queued while the checks ran,
+    // would otherwise start the update on a device still in Deep Sleep.
+    static constexpr double kPageReadSeconds = 1.0;
+    bool PageShownLongEnough();
+    double pageShownAt_ = 0.0;  // Clock time
     void SetCaptions();
     void PutOnTop();
     void UnDoPutOnTop();
     void CreateTrayIcon();
     bool CheckDeviceAndSendToSleep();
+    struct CheckFailure {
+        Dialogs::Icon icon;
+        std::string text;
+    };
+    std::optional<CheckFailure> IdentifyAndSendToSleep();
+    void ShowSearching(bool searching);
     void ShowUpdateProgress(double fraction);
     bool ReconnectIfCableWasPulled();
     void UpdateFirmware();
     void GoBack();
+    bool DiverStopsTheUpdate();
+    void ShowRecoveryProgress();
     void EndProgram(int exitCode);
     std::string GetText(int id) const { return texts_.GetText(id); }
     Dialogs& Boxes();
@@ -137,6 +153,7 @@ private:
     QSvgWidget* Image1_ = nullptr;
     QGroupBox* XPFrame_ = nullptr;
     QLabel* Lbl1_ = nullptr;
+    QLabel* SearchLbl_ = nullptr;
     QSvgWidget* Image2_ = nullptr;
     TaskList* TaskLst_ = nullptr;
     QProgressBar* UpdateBar_ = nullptr;

@@ -83,28 +83,41 @@ void MFUMain::NextCmd_Click()
 }
 
 // The three checks of leaving stage 1: the device answers, is the image's
-// model, and takes the Deep Sleep command.
+// model, and takes the Deep Sleep command. They can take some 20 s with a
+// silent device, so the page says meanwhile that the device is looked for.
 bool MFUMain::CheckDeviceAndSendToSleep()
 {
     if (!ReconnectIfCableWasPulled()) return false;
+    ShowSearching(true);
+    const std::optional<CheckFailure> failure = IdentifyAndSendToSleep();
+    ShowSearching(false);
+    if (failure) Boxes().Show(failure->icon, Dialogs::Buttons::Ok, GetText(820), failure->text);
+    return !failure;
+}
+
+std::optional<MFUMain::CheckFailure> MFUMain::IdentifyAndSendToSleep()
+{
     try {
-        if (!link_.ReadDeviceId()) return false;  // a silent device: the diver repeats page 1
-        if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey)) {
-            Boxes().Show(Dialogs::Icon::Exclamation, Dialogs::Buttons::Ok, GetText(820),
-                         GetText(783) + " " + AnsiToUtf8(image_.ImageProductName) + "!");
-            return false;
-        }
+        if (!link_.ReadDeviceId())
+            return CheckFailure{Dialogs::Icon::Stop, GetText(150) + "\r\n" + GetText(kNoAnswerAdviceText)};
+        if (!link_.CheckDeviceId(link_.DeviceIdText, image_.ImageModelKey))
+            return CheckFailure{Dialogs::Icon::Exclamation, GetText(783) + " " + AnsiToUtf8(image_.ImageProductName) + "!"};
         link_.DeepSleepRequest = true;
-        if (!link_.SetSleepMode()) {
-            Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(820), GetText(1057));
-            return false;
-        }
-        return true;
+        if (!link_.SetSleepMode()) return CheckFailure{Dialogs::Icon::Stop, GetText(1057)};
+        return std::nullopt;
     } catch (const LinkRuntimeError&) {
         // The port refused to send: the cable was pulled during the checks.
-        Boxes().Show(Dialogs::Icon::Stop, Dialogs::Buttons::Ok, GetText(820), GetText(1058));
-        return false;
+        return CheckFailure{Dialogs::Icon::Stop, GetText(1058)};
     }
+}
+
+void MFUMain::ShowSearching(bool searching)
+{
+    SearchLbl_->setVisible(searching);
+    if (searching)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 // A cable pulled since the last check left the port closed: find and open it

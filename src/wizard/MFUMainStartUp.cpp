@@ -177,6 +177,7 @@ void MFUMain::SetCaptions()
     const std::pair<QPushButton*, int> captions[] = {{BackCmd_, 799},   {NextCmd_, 800},   {CloseCmd_, 141},
                                                      {PrintCmd_, 1029}, {AgreeCmd_, 1030}, {DisagreeCmd_, 1031}};
     for (const auto& [button, id] : captions) button->setText(text(id));
+    SearchLbl_->setText(text(kLookingText));
     NextCmd_->setAccessibleDescription(text(1026));
     BackCmd_->setAccessibleDescription(text(1027));
     CloseCmd_->setAccessibleDescription(text(1028));
@@ -211,6 +212,9 @@ void MFUMain::LoadStepInstructions(int stage)
     Image2_->setVisible(StepShowsIllustration(stage));
     // English keeps the program's own pages; another language gets pages of its own words.
     Lbl1_->setText(Q(StepInstructionsText(stage, GetText(1015) == "en" ? nullptr : &texts_)));
+    pageShownAt_ = services_.clock.Now();
 }
+
+bool MFUMain::PageShownLongEnough() { return services_.clock.Now() - pageShownAt_ >= kPageReadSeconds; }
 
 }  // namespace pelora

@@ -22,8 +22,9 @@ QMessageBox::StandardButton ButtonOf(Dialogs::Answer answer)
 
 Dialogs::Answer MessageBoxDialogs::Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text)
 {
-    const Answer dismissed =
-        buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+    const Answer dismissed = buttons == Buttons::Ok         ? Answer::Ok
+                             : buttons == Buttons::OkCancel ? Answer::Cancel
+                                                            : Answer::No;
     return Ask(icon, buttons, title, text, dismissed);
 }
 
@@ -46,8 +47,9 @@ Dialogs::Answer MessageBoxDialogs::Ask(Icon icon, Buttons buttons, const std::st
         box.setDefaultButton(QMessageBox::Ok);
         break;
     case Buttons::YesNo:
+    case Buttons::YesNoDefaultNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == Buttons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         break;
     }
     // Esc and the close button take the answer that keeps the diver's data.

@@ -21,6 +21,11 @@ inline QRect TwipsRect(int left, int top, int width, int height)
 
 inline QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
+// Texts of the window beyond the given ones.
+inline constexpr int kStopQuestionText = 1032;
+inline constexpr int kLookingText = 1033;
+inline constexpr int kNoAnswerAdviceText = 1034;
+
 // Before the texts are open (and when they cannot be), the program's name is English.
 inline constexpr const char* kProgramCaption = "Pelora 1D Firmware Update";
 

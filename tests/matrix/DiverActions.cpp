@@ -55,8 +55,14 @@ std::vector<Scenario> Build()
         const bool twoRegions = p.layout == Layout::BothCodes;
         for (const auto& [said, diver] : answers)
             if (!twoRegions || diver.recovery != 'E')
-                all.push_back({"close", close + "; " + said, {}, p.when, p.layout, diver, true});
+                all.push_back({"close", close + "; " + said, {}, p.when, p.layout, diver, true, true});
     }
+    // Close while code goes in, the device restarts or the profile goes
+    // back, and the diver lets the update run on: it finishes, nothing owed.
+    for (const Phase& p : {phases[2], phases[3], phases[5]})
+        for (const auto& [said, stop] : {std::pair{"No", 'N'}, {"Esc", 'E'}})
+            all.push_back({"close", std::string("Close in the ") + p.name + "; " + said + " to stopping", {}, p.when,
+                           p.layout, {'Y', 'O', 'Y', stop}, false, true});
     // A restore that failed to verify: the device's header differs because
     // this run wrote it, so the recovery writes the file back without asking.
     for (const auto& [said, diver] : {answers[1], answers[2]})

@@ -19,7 +19,7 @@ using wizardtest::ProgramEnded;
 Answer DiverDialogs::Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text)
 {
     const Answer dismissed =
-        buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+        buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::OkCancel ? Answer::Cancel : Answer::No;
     return Ask(icon, buttons, title, text, dismissed);
 }
 
@@ -30,6 +30,10 @@ Answer DiverDialogs::Ask(Icon icon, Buttons buttons, const std::string&, const s
         return c == 'E' ? keeps : c == 'Y' || c == 'O' ? yes : c == 'N' ? Answer::No : Answer::Cancel;
     };
     if (buttons == Buttons::Ok) return Answer::Ok;
+    if (buttons == Buttons::YesNoDefaultNo) {
+        stopAsked = true;
+        return as(diver.stop, Answer::Yes);
+    }
     if (buttons == Buttons::YesNo && icon == Icon::Question) return as(diver.stale, Answer::Yes);
     if (buttons == Buttons::YesNo) {
         recoveryOffered = true;
@@ -294,6 +298,8 @@ std::string FaultMatrix::RunAndCheck(const Scenario& s)
     const std::string where = WhereIsTheProfile();
     EXPECT_NE(where, "LOST");
     EXPECT_TRUE(!diver_.restoreAsked || where == "device") << "the recovery did not restore: " << where;
+    EXPECT_TRUE(!diver_.restoreAsked || diver_.lastBox == Text(1013)) << "restored, and the last box says " << diver_.lastBox;
+    EXPECT_EQ(diver_.stopAsked, s.stopAsked) << "Close asked before stopping the update, or not";
     const fs::path told = FileTheLastBoxNames();
     EXPECT_TRUE(where != "backup file" || !told.empty()) << "the profile stays in its file, and no box said so";
     EXPECT_TRUE(told.empty() || FileHoldsTheProfile(told)) << "the last box names a file without the profile";

@@ -18,12 +18,14 @@ namespace matrix {
 
 // How the diver answers: the recovery question (Y, N, or E for Esc), the
 // recovery's instructions (O: OK each time the device is connected again, up
-// to three times; C: Cancel; E: Esc), and the question about a backup older
-// than the device's profile (Y: keep the device's; E: Esc).
+// to three times; C: Cancel; E: Esc), the question about a backup older
+// than the device's profile (Y: keep the device's; E: Esc), and the question
+// whether to stop an update that is writing to the device (Y, N, E).
 struct Diver {
     char recovery = 'Y';
     char instructions = 'O';
     char stale = 'Y';
+    char stop = 'Y';
 };
 
 class FaultMatrix;
@@ -38,6 +40,8 @@ struct Scenario {
     Diver diver = {};
     // Whether Close must offer the recovery; unset: either may be right.
     std::optional<bool> recoveryOffered = {};
+    // Whether Close asks before it stops the update.
+    bool stopAsked = false;
 };
 
 using Answer = pelora::Dialogs::Answer;
@@ -50,6 +54,7 @@ public:
     int instructions = 0;
     bool restoreAsked = false;  // OK to the recovery with the device answering again
     bool recoveryOffered = false;
+    bool stopAsked = false;
     std::string lastBox;
     Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override;
     Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps) override;

@@ -378,7 +378,7 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
     int restoredCopies = 0;
     std::error_code ignored;
     struct Case { const char* name; std::string script; std::function<void()> arrange; bool restored, safe;
-                  std::vector<std::int32_t> priorities; };
+                  std::vector<std::int32_t> priorities; int failed = 0; };  // failed: why the first attempt did
     const Case cases[] = {
         {"No", "N", [] {}, false, false, {}},
         {"Esc on the question", "E", [] {}, false, false, {}},
@@ -386,9 +386,9 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
         {"Yes, Esc on the instructions", "YE", [] {}, false, false, {}},
         {"OK with the device", "YO", [] {}, true, true, {128, 32}},
         {"OK while silent, then OK", "YOO", [&] { harness_->Faults().UnplugAt(harness_->Now(), 30); }, true, true,
-         {128, 32, 128, 32}},
+         {128, 32, 128, 32}, 150},
         {"OK but block 0 fails, then OK", "YOO", [&] { harness_->Faults().Reject(0xB4, 4); }, true, true,
-         {128, 32, 128, 32}},
+         {128, 32, 128, 32}, 797},
         {"another device", "YO", [&] { MakeDevice(512, false, 40, 999); }, false, true, {128, 32}},
         {"this run's restore failed to verify: no question", "YO", [&] {
              saved_.RestoreBegunFrom = Utf8Of(Backup());
@@ -399,7 +399,7 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
         {"the cable was out: the port opens again", "YO", [&] { harness_->PortGoneAt(harness_->Now(), 0.0); }, true,
          true, {128, 32}},
         {"the port refuses to send, then OK", "YOO", [&] { harness_->RefuseNextWrites(1); }, true, true,
-         {128, 32, 128, 32}},
+         {128, 32, 128, 32}, 150},
     };
     const auto answer = [](char c) {
         return c == 'Y' ? Answer::Yes : c == 'N' ? Answer::No : c == 'O' ? Answer::Ok : Answer::Cancel;
@@ -416,10 +416,13 @@ TEST_F(ProfileTest, RecoveryRestoresDeclinesOrRetriesAsTheDiverAnswers)
         dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), answer(c.script[0]), c.script[0] == 'E'});
         for (std::size_t i = 1; i < c.script.size(); ++i)
             dialogs_.Expect({Icon::Information, Buttons::OkCancel, Text(817), "", answer(c.script[i]), c.script[i] == 'E'});
-        if (!c.restored)
-            dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817),
-                             profiletext::WithArgument(Text(1014), Utf8Of(Backup())), Answer::Ok});
+        // The last box says where the profile is.
+        dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817),
+                         c.restored ? Text(1013) : profiletext::WithArgument(Text(1014), Utf8Of(Backup())), Answer::Ok});
         Keeper().ProfileRecovering();
+        // A failed attempt: the instructions that follow say so first.
+        const std::string failed = Text(1035) + "\r\n" + Text(c.failed) + "\r\n\r\n1. ";
+        EXPECT_EQ(c.failed != 0, dialogs_.shownTexts.end()[-2].starts_with(failed)) << dialogs_.shownTexts.end()[-2];
 
         EXPECT_TRUE(dialogs_.Finished());
         EXPECT_EQ(priority_.classes, c.priorities);

@@ -35,7 +35,7 @@ public:
     Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override
     {
         const Answer dismissed =
-            buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+            buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::OkCancel ? Answer::Cancel : Answer::No;
         return Ask(icon, buttons, title, text, dismissed);
     }
     Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps) override

@@ -5,6 +5,7 @@
 
 #include "ImageWriter.h"
 #include "profile/BackupFile.h"
+#include "profile/ProfileTexts.h"
 
 #include <QAccessible>
 #include <QFile>
@@ -212,8 +213,10 @@ TEST_F(UpdateTest, AnUpdateThatStopsShortSaysSoAndKeepsTheProfile)
 
 // Close in any phase of an update: before the profile is in its file the
 // device still holds it and the program just ends; from then until the
-// restore is verified Close offers the recovery. Declined, the file stays
-// where the next run finds it, and that run's update writes it back.
+// restore is verified Close offers the recovery, and while code goes in, the
+// device restarts or the profile goes back it first asks whether to stop.
+// Declined, the file stays where the next run finds it, the last box names
+// it, and that run's update writes it back.
 TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
 {
     const auto lastRowIs = [this](int text) {
@@ -224,7 +227,7 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
     struct Phase {
         const char* name;
         std::function<bool()> when;
-        bool offered;
+        bool offered, asked;
         int nextRunEnds = 1051;
         std::function<void()> earlier = {};  // what happened in this run before the update that Close ends
     };
@@ -243,14 +246,14 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         harness_->Faults().UnplugAt(harness_->Now());
     };
     const Phase phases[] = {
-        {"identification", [&] { return FramesWithCommand(0x84) > 1; }, false},
-        {"backup", [&] { return FramesWithCommand(0xB4) > 10; }, false},
-        {"upload", [&] { return FramesWithCommand(0xB5) > 3; }, true},
-        {"restart wait", [&] { return lastRowIs(803); }, true},
-        {"verification", [&] { return lastRowIs(792); }, true},
-        {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }, true},
-        {"clock", [&] { return FramesWithCommand(0x97) > 0; }, false, 785},
-        {"identification, silent, after Back", [] { return true; }, true, 1051, owedFromBefore},
+        {"identification", [&] { return FramesWithCommand(0x84) > 1; }, false, false},
+        {"backup", [&] { return FramesWithCommand(0xB4) > 10; }, false, false},
+        {"upload", [&] { return FramesWithCommand(0xB5) > 3; }, true, true},
+        {"restart wait", [&] { return lastRowIs(803); }, true, true},
+        {"verification", [&] { return lastRowIs(792); }, true, true},
+        {"restore", [&] { return lastRowIs(796) && FramesWithCommand(0xB5) > 15; }, true, true},
+        {"clock", [&] { return FramesWithCommand(0x97) > 0; }, false, false, 785},
+        {"identification, silent, after Back", [] { return true; }, true, false, 1051, owedFromBefore},
     };
     for (const Phase& phase : phases) {
         SCOPED_TRACE(phase.name);
@@ -260,9 +263,13 @@ TEST_F(UpdateTest, CloseInAnyPhaseEndsAndTheNextRunFinishesTheJob)
         harness_->SetIdleHook([&] {
             if (!closed && (closed = phase.when())) window_->CloseCmd_Click();
         });
+        if (phase.asked)
+            dialogs_.Expect({Icon::Exclamation, Buttons::YesNoDefaultNo, "Firmware Update",
+                             Text(772) + "\r\n\r\n" + Text(1032), Answer::Yes});
         if (phase.offered) {
             dialogs_.Expect({Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::No});
-            dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817), "", Answer::Ok});
+            dialogs_.Expect({Icon::Information, Buttons::Ok, Text(817),
+                             pelora::profiletext::WithArgument(Text(1014), Backup().string()), Answer::Ok});
         }
         EXPECT_THROW(window_->NextCmd_Click(), ProgramEnded);
         EXPECT_TRUE(dialogs_.Finished());
@@ -306,14 +313,16 @@ TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
     };
     std::map<int, std::string> busy;  // stage: the focus while it waited, after Esc and Enter
     harness_->SetIdleHook([&] {
-        if (busy.contains(w.WizardStage())) return;
+        if (busy.contains(w.WizardStage()) || w.NextCmd()->isEnabled()) return;  // not while the diver reads
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) QTest::keyClick(w.focusWidget(), key);
         busy[w.WizardStage()] = w.focusWidget()->objectName().toStdString();
     });
+    Wait(1.0);  // Next counts once its page has been read
     keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return});
     keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
     harness_->WakeDevice();
     firstRow_ = w.TaskLst()->topLevelItemCount();
+    Wait(1.0);
     keys({Qt::Key_Return, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
     EXPECT_EQ(UpdateRows().back(), Row(1, 1051));
     // The newest row is the log's current one, which a screen reader reads.

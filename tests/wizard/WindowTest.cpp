@@ -90,21 +90,23 @@ TEST(StepInstructions, PagesNumberOnAndOnlyPageTwoShowsTheIllustration)
 }
 
 // The window's own boxes stay on top like the window; a Yes/No box defaults
-// to Yes. Esc and the box's close button give the answer that keeps the
-// diver's data: No unless the question says otherwise.
+// to Yes unless it asks for No. Esc and the box's close button give the
+// answer that keeps the diver's data: No unless the question says otherwise.
 TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
 {
     struct Case { Buttons buttons; std::optional<Answer> keeps; bool closeButton; Answer expected; };
     const Case cases[] = {{Buttons::YesNo, {}, false, Answer::No},
                           {Buttons::YesNo, Answer::Yes, false, Answer::Yes},
                           {Buttons::YesNo, Answer::Yes, true, Answer::Yes},
+                          {Buttons::YesNoDefaultNo, Answer::No, false, Answer::No},
                           {Buttons::OkCancel, {}, true, Answer::Cancel}};
     for (const Case& c : cases) {
         std::string seen;
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             seen = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? "on top" : "below";
-            if (c.buttons == Buttons::YesNo && box->defaultButton() != box->button(QMessageBox::Yes)) seen += ", not Yes";
+            const auto preferred = c.buttons == Buttons::YesNo ? QMessageBox::Yes : QMessageBox::No;
+            if (c.buttons != Buttons::OkCancel && box->defaultButton() != box->button(preferred)) seen += ", default";
             c.closeButton ? (void)box->close() : QTest::keyClick(box, Qt::Key_Escape);
         });
         pelora::MessageBoxDialogs boxes(nullptr);
@@ -203,6 +205,10 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
              window_->Saved().ProfileSafe = false;
              harness_->Faults().UnplugAt(harness_->Now());
              harness_->At(harness_->Now() + 0.5, [&] {
+                 // The attempt shows in the log, under the rows so far.
+                 const QTreeWidgetItem* newest = window_->TaskLst()->topLevelItem(window_->TaskLst()->NewestRow());
+                 EXPECT_EQ(Controls() + ": " + newest->text(2).toStdString() + " " + newest->text(3).toStdString(),
+                           "log next busy: " + Text(1033) + " ...");
                  const std::size_t sent = harness_->Writes().size();
                  window_->NextCmd_Click();
                  window_->CloseCmd_Click();
@@ -213,7 +219,7 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
          }, {{Icon::Exclamation, Buttons::YesNo, Text(817), Text(818), Answer::Yes},
              {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Ok},
              {Icon::Information, Buttons::OkCancel, Text(817), "", Answer::Cancel}},
-         "closed 0, 1 searches, started Tool.exe"},
+         "closed 0, 1 searches, started Tool.exe", Text(1035) + "\r\n" + Text(150) + "\r\n\r\n1. "},
         {"Cancel in the no-cable box after a pulled cable", {}, [&] {
              harness_->Port().Close();
              portFinder_.missing = 1;
@@ -292,7 +298,8 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
                          {"XPForm", caption + " / " + text(820) + " \u2014 \u00a9 2026 Kalo"},
                          {"XPFormCaption", caption + " / "},
                          {"XPFormLogo", says(1018)}, {"Image1", says(1016)}, {"XPFrame", says(352)},
-                         {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "}, {"Image2", says(1017)},
+                         {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "}, {"SearchLbl", says(1033)},
+                         {"Image2", says(1017)},
                          {"TaskLst", says(1019, 1020)}, {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)},
                          {"BackCmd", says(799, 1027)}, {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)},
                          {"AgreeCmd", says(1030)}, {"DisagreeCmd", says(1031)}}));
@@ -324,7 +331,8 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     w.activateWindow();  // disabling the focused Next moves the focus away
     const Box stop{Icon::Stop, Buttons::Ok, text(820), "", Answer::Ok};
     const std::tuple<const char*, std::function<void()>, std::vector<Box>, std::string> failures[] = {
-        {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); }, {}, ""},
+        {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); },
+         {{Icon::Stop, Buttons::Ok, text(820), text(150) + "\r\n" + text(1034), Answer::Ok}}, ""},
         {"another model", [&] { harness_->Dev().SetModelKey("KALO"); },
          {{Icon::Exclamation, Buttons::Ok, text(820), text(783) + " Pelora 1D!", Answer::Ok}}, ""},
         {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, {stop}, text(1057)},
@@ -348,13 +356,13 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     std::string during;
     harness_->Faults().UnplugAt(harness_->Now(), 3.0);
     harness_->At(harness_->Now() + 2.0, [&] {
-        during = Controls();
+        during = Controls() + ": " + w.SearchLbl()->text().toStdString();
         w.NextCmd_Click();
         w.BackCmd_Click();
     });
     w.NextCmd_Click();
     EXPECT_EQ(portFinder_.calls - searches, 1);
-    EXPECT_EQ(during, "page1");
+    EXPECT_EQ(during, "page1 searching busy: " + Text(1033, 3));
     EXPECT_EQ(FramesWithCommand(0xA8) - sleeps, 1);
     EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
     EXPECT_EQ(w.focusWidget(), w.NextCmd());
@@ -380,4 +388,45 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     harness_->Faults().Clear();
     w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
     EXPECT_EQ(w.WizardStage(), 2);
+}
+
+// A press on Next counts once its page has been on screen for a second: the
+// second press of a double click, and a held Enter's repeats, never start the
+// update on the device asleep; a press a second into page 2 does.
+TEST_F(WizardTest, NextCountsOnceItsPageHasShownASecond)
+{
+    const auto click = [this] { QTest::mouseClick(window_->NextCmd(), Qt::LeftButton); };
+    const auto repeatEnter = [this] {
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+        QApplication::sendEvent(window_->focusWidget(), &held);
+    };
+    const std::pair<const char*, std::function<void()>> habits[] = {
+        {"double click, 150 ms apart", [&] {
+             harness_->At(harness_->Now() + 0.15, click);
+             click();
+         }},
+        {"held Enter", [&] {
+             for (double t = 0.5; t < 3.0; t += 0.033) harness_->At(harness_->Now() + t, repeatEnter);
+             QTest::keyClick(window_->NextCmd(), Qt::Key_Return);
+         }},
+    };
+    for (const auto& [name, press] : habits) {
+        SCOPED_TRACE(name);
+        MakeWindow();
+        ASSERT_TRUE(Load());
+        window_->show();
+        window_->activateWindow();
+        Wait(0.9);
+        click();  // too soon after start-up
+        EXPECT_TRUE(harness_->Writes().empty());
+        Wait(0.1);
+        press();
+        Wait(3.0);
+        EXPECT_EQ(Controls(), "page2 picture back next");
+        EXPECT_EQ(FramesWithCommand(0x84), 1) << "the update began";
+        EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
+        harness_->WakeDevice();
+        click();
+        EXPECT_EQ(window_->WizardStage(), 3);
+    }
 }

@@ -101,8 +101,14 @@ protected:
         for (const auto& write : harness_->Writes()) count += !write.bytes.empty() && write.bytes[0] == command;
         return count;
     }
-    // What the diver sees at a glance: the page, the illustration, the log,
-    // the progress bar, Print, and which of Back and Next work.
+    // Virtual time passes with the window idle, as while a diver reads.
+    void Wait(double seconds)
+    {
+        for (const double end = harness_->Now() + seconds; harness_->Now() < end;) harness_->Pump().Yield(end);
+    }
+    // What the diver sees at a glance: the page, the illustration, the search
+    // line, the log, the progress bar, Print, which of Back and Next work, and
+    // a busy cursor.
     std::string Controls() const
     {
         const auto& w = *window_;
@@ -115,9 +121,10 @@ protected:
         std::string shown;
         const auto shows = [&w](const QWidget* part) { return part->isVisibleTo(&w); };
         for (const auto& [on, name] : {std::pair{shows(w.Lbl1()), page}, {shows(w.Image2()), "picture"},
-                                       {shows(w.TaskLst()), "log"}, {shows(w.UpdateBar()), "bar"},
-                                       {shows(w.PrintCmd()), "print"}, {w.BackCmd()->isEnabled(), "back"},
-                                       {w.NextCmd()->isEnabled(), "next"}})
+                                       {shows(w.SearchLbl()), "searching"}, {shows(w.TaskLst()), "log"},
+                                       {shows(w.UpdateBar()), "bar"}, {shows(w.PrintCmd()), "print"},
+                                       {w.BackCmd()->isEnabled(), "back"}, {w.NextCmd()->isEnabled(), "next"},
+                                       {w.cursor().shape() == Qt::BusyCursor, "busy"}})
             if (on) shown += (shown.empty() ? "" : " ") + std::string(name);
         return shown;
     }
