@@ -96,7 +96,7 @@ void MFUMain::BuildControls()
 
     Image2_ = new QSvgWidget(":/wizard/dive-computer.svg", XPFrame_);
     Image2_->setObjectName("Image2");
-    Image2_->setGeometry(TwipsRect(720, 240, 5835, 2610));
+    Image2_->setGeometry(IllustrationRect());
     Image2_->hide();
 
     TaskLst_ = new TaskList(this);

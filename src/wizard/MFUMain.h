@@ -96,6 +96,7 @@ private:
     enum class PortOutcome { Opened, Retry, Cancelled };
     PortOutcome OpenInterfacePort(const std::string& portName);
     void LoadStepInstructions(int stage);
+    void FitInstructions();
     // A press on Next counts once its page has been on screen this long: the
     // second press of a double click, or one queued while the checks ran,
     // would otherwise start the update on a device still in Deep Sleep.

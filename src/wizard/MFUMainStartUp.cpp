@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QSvgWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -212,7 +213,29 @@ void MFUMain::LoadStepInstructions(int stage)
     Image2_->setVisible(StepShowsIllustration(stage));
     // English keeps the program's own pages; another language gets pages of its own words.
     Lbl1_->setText(Q(StepInstructionsText(stage, GetText(1015) == "en" ? nullptr : &texts_)));
+    FitInstructions();
     pageShownAt_ = services_.clock.Now();
+}
+
+// A page that would run past its frame (page 2's wrapped lines, a long
+// translation) is set in the skin's smaller size rather than cut off; the
+// illustration, which sits in the page's blank lines, shrinks with them.
+void MFUMain::FitInstructions()
+{
+    const auto compact = [this](bool on) {
+        Lbl1_->setProperty("compact", on);
+        Lbl1_->style()->unpolish(Lbl1_);
+        Lbl1_->style()->polish(Lbl1_);
+        return Lbl1_->fontMetrics().lineSpacing();
+    };
+    const int normalLine = compact(false);
+    Image2_->setGeometry(IllustrationRect());
+    if (Lbl1_->heightForWidth(Lbl1_->width()) <= Lbl1_->height()) return;
+    const int compactLine = compact(true);
+    QRect smaller = IllustrationRect();
+    smaller.setSize(smaller.size() * compactLine / normalLine);
+    smaller.moveCenter(QPoint(IllustrationRect().center().x(), smaller.center().y()));
+    Image2_->setGeometry(smaller);
 }
 
 bool MFUMain::PageShownLongEnough() { return services_.clock.Now() - pageShownAt_ >= kPageReadSeconds; }

@@ -19,6 +19,9 @@ inline QRect TwipsRect(int left, int top, int width, int height)
     return QRect(Twips(left), Twips(top), Twips(width), Twips(height));
 }
 
+// The illustration on page 2, in the blank lines the page leaves for it.
+inline QRect IllustrationRect() { return TwipsRect(720, 240, 5835, 2610); }
+
 inline QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 // Texts of the window beyond the given ones.
