@@ -2,14 +2,18 @@
 // follow-on program started at close. This program is its own follow-on
 // program: started with PELORA_LAUNCH_REPORT set, it writes how it was asked
 // to show its window and ends.
+#include "platform/ExecutableFolder.h"
 #include "platform/Launcher.h"
+#include "platform/LocalTime.h"
 #include "platform/LowLatency.h"
 #include "platform/ProcessPriority.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -115,6 +119,27 @@ TEST(ProcessPriority, HighWhereAllowedNormalAgainAndZeroForNoProcess)
 #endif
     }
     EXPECT_NE(PriorityNow(), HighPriorityClass) << "left at high priority";
+}
+
+// The clock set on the device and the folder the data files are looked for
+// in, each against what the system says by another road (strftime does its
+// own year and month offsets). A minute may turn between the two readings.
+TEST(SystemFacts, LocalTimeAndProgramFolder)
+{
+    std::string ours, system;
+    for (int attempt = 0; attempt < 3 && (ours.empty() || ours != system); ++attempt) {
+        const pelora::LocalDateTime now = pelora::SystemLocalTime().Now();
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", now.year, now.month, now.day, now.hour,
+                      now.minute);
+        ours = text;
+        const std::time_t seconds = std::time(nullptr);
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&seconds));
+        system = text;
+    }
+    EXPECT_EQ(ours, system);
+    EXPECT_TRUE(fs::equivalent(pelora::ExecutableFolder(), fs::path(programPath).parent_path()))
+        << pelora::ExecutableFolder();
 }
 
 // The follow-on program starts without the program waiting for it; on

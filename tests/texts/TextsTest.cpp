@@ -102,6 +102,8 @@ TEST(LanguageDb, OpensEachShapeAndLooksUpTheSelectedColumn)
         {make(contents + index), 1, Result::LanguagesMissing, "One"},
         {make(contents + index + languages), 1, Result::LanguagesEmpty, "One"},
         {make(contents + languages), 1, Result::ContentsMissing, ""}, {make(languages), 1, Result::ContentsMissing, ""},
+        {make("CREATE TABLE CONTENTS (ID INTEGER, English VARCHAR(80)); INSERT INTO CONTENTS VALUES (1, 'One');" +
+              index + languages + "INSERT INTO LANGUAGES VALUES ('English');"), 1, Result::Ok, "One"},
         {written, 1, Result::Ok, "One"}};
     pelora::LanguageDb db;  // one for all: each open forgets the database before
     for (const auto& [path, column, result, text1] : cases) {
