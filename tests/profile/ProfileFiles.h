@@ -8,7 +8,6 @@
 #include "profile/BackupFile.h"
 #include "profile/ProfileArea.h"
 
-#include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -173,44 +173,26 @@ TEST_F(ProfileTest, BackupAndRestoreGiveTheDeviceItsProfileByteForByte)
     }
 }
 
-// A damaged file (undecodable, or decodable with a bad block) or one whose
-// digits are another device's is never sent and never destroyed: it is
-// renamed aside and the device is read instead.
-TEST_F(ProfileTest, DamagedBackupFilesAreSetAsideAndTheDeviceIsRead)
-{
-    const std::pair<const char*, std::function<void(Bytes&)>> damages[] = {
-        {"truncated", [](Bytes& b) { b.resize(1000); }},
-        {"another device's digits", [](Bytes& b) { b[17 + 5] = 9; }},
-        {"block check byte", [](Bytes& b) { b[34 + 2 * (2 + 1024 * 129)] ^= 1; }},
-    };
-    Keeper().BackupProfile();
-    const Bytes good = FileBytes(Backup());
-    const auto aside = folders_.Program / (std::string(kFileName) + ".damaged-20260305-140709");
-    for (const auto& [name, damage] : damages) {
-        SCOPED_TRACE(name);
-        Bytes bytes = good;
-        damage(bytes);
-        WriteBytes(Backup(), bytes);
-        MakeDevice();
-        Keeper().BackupProfile();
-
-        EXPECT_EQ(FileBytes(aside), bytes);
-        fs::remove(aside);
-        EXPECT_EQ(log_.rows, (Rows{Row(2, profiletext::WithArgument(Text(1001), aside.filename().string())),
-                                   Row(0, kBackupRow, Text(777))}));
-        EXPECT_EQ(FileBytes(Backup()), good) << "the device is read and saved anew";
-    }
-}
-
 // A backup file is found by the serial number's six-digit form, whatever
 // nibbles the device holds, and a good file is found whichever folder holds
-// it: one that equals the device's header record first, else the newer.
-// Each case ends with a look-up that must use the good file as it is.
+// it: one that equals the device's header record first, else the newer. A
+// damaged file (undecodable, or with a bad block) or one whose digits are
+// another device's is never sent and never destroyed: it is renamed aside,
+// and the device is read instead. Each case ends with a look-up that must
+// use the good file as it is.
 TEST_F(ProfileTest, TheGoodBackupIsFoundInEitherFolder)
 {
     const fs::path program = folders_.Program / kFileName, user = folders_.User / kFileName;
-    struct Case { const char* name; std::function<void()> arrange; fs::path used; const char* question = nullptr; };
+    const auto aside = folders_.Program / (std::string(kFileName) + ".damaged-20260305-140709");
+    const auto damage = [&](std::function<void(Bytes&)> change) {
+        return [&, change] { Bytes bytes = FileBytes(program); change(bytes); WriteBytes(program, bytes); };
+    };
+    struct Case { const char* name; std::function<void()> arrange; fs::path used; bool aside = false;
+                  const char* question = nullptr; };
     const Case cases[] = {
+        {"truncated", damage([](Bytes& b) { b.resize(1000); }), program, true},
+        {"another device's digits", damage([](Bytes& b) { b[17 + 5] = 9; }), program, true},
+        {"block check byte", damage([](Bytes& b) { b[34 + 2 * (2 + 1024 * 129)] ^= 1; }), program, true},
         {"serial nibbles above 9", [&] {
              std::copy_n(std::array<std::uint8_t, 3>{0x9F, 0xAB, 0xFF}.begin(), 3, Memory().begin() + 10);
          }, folders_.Program / "513.061265.bin"},
@@ -218,7 +200,7 @@ TEST_F(ProfileTest, TheGoodBackupIsFoundInEitherFolder)
              fs::rename(program, user);
              Bytes bytes = GoodFile();
              WriteBytes(program, Bytes(bytes.begin(), bytes.begin() + 99));
-         }, user},
+         }, user, true},
         {"no profile in the program's folder", [&] {
              fs::copy_file(program, user);
              Bytes bytes = FileBytes(program);
@@ -237,7 +219,7 @@ TEST_F(ProfileTest, TheGoodBackupIsFoundInEitherFolder)
              fs::copy_file(program, user);
              fs::last_write_time(program, fs::last_write_time(user) - std::chrono::hours(48));
              SetPointers({0x00, 0x01, 0x70, 0x15});
-         }, user, "Answer No"},
+         }, user, false, "Answer No"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,6 +235,10 @@ TEST_F(ProfileTest, TheGoodBackupIsFoundInEitherFolder)
         } else {
             Keeper().BackupProfile();  // finds the good file, or writes it
         }
+        EXPECT_EQ(fs::exists(aside), c.aside);
+        const std::string asideRow = Row(2, profiletext::WithArgument(Text(1001), aside.filename().string()));
+        EXPECT_EQ(std::ranges::count_if(log_.rows, [&](const std::string& row) { return row.starts_with(asideRow); }),
+                  c.aside);
         const Bytes good = FileBytes(c.used);
         const int reads = Frames(0xB4);
         Keeper().BackupProfile();
@@ -299,18 +285,28 @@ TEST_F(ProfileTest, AStaleBackupIsUsedOnlyWhenTheDiverSaysSo)
     EXPECT_NE(dialogs_.shownTexts.back().find(Utf8Of(Backup())), std::string::npos) << "the box names the file";
 }
 
-// Every way a backup can fail stops before any code would go: CommFailed,
-// status 280 with its error row, the stage reset, and no file.
-TEST_F(ProfileTest, AFailedBackupWritesNoFileAndSaysWhy)
+// Every way a backup or a restore can fail says why (status 280 and an error
+// row) and resets the stage. A failed backup stops before any code would go
+// and writes no file; a failed restore keeps the file for the recovery, and
+// its header record goes in only after every block. The clock is set in
+// every outcome of a restore.
+TEST_F(ProfileTest, AFailedBackupOrRestoreSaysWhyAndKeepsTheProfile)
 {
-    struct Case { const char* name; std::function<void()> arrange; int errorText, blockReads; };
+    struct Case { const char* name; bool restore; std::function<void(const Bytes&)> arrange; int errorText, blockReads = 0; };
     const Case cases[] = {
-        {"block read fails", [&] { harness_->Faults().Reject(0xB4, 1000, 5); }, 797, 3},
-        {"a block's reads never agree", [&] {
+        {"block read fails", false, [&](const Bytes&) { harness_->Faults().Reject(0xB4, 1000, 5); }, 797, 3},
+        {"a block's reads never agree", false, [&](const Bytes&) {
              harness_->SetIdleHook([&] { Memory()[16 * 16] = static_cast<std::uint8_t>(Frames(0xB4)); });
          }, 797, 2},
-        {"more than 1024 blocks", [&] { SetPointers({0x10, 0x00, 0x28, 0x23}); }, 1002, 1},
-        {"no folder writable", [&] {
+        {"1025 blocks", false, [&](const Bytes&) { SetPointers({0x10, 0x00, 0x10, 0x20}); }, 1002, 1},
+        {"block 3 refused", true, [&](const Bytes&) { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 2); }, 790},
+        {"header record refused, though the device holds it", true, [&](const Bytes& original) {
+             harness_->Faults().Reject(0xB2, 1000);
+             std::copy_n(original.begin() + 64, 16, Memory().begin() + 64);
+         }, 816},
+        {"read-back fails", true, [&](const Bytes&) { harness_->Faults().Reject(0xB4, 1000); }, 816},
+        {"header reads back different", true, [&](const Bytes&) { harness_->Faults().BadCell(64 + 9, 0x01); }, 816},
+        {"no folder writable (last: the folders stay so)", false, [&](const Bytes&) {
              MakeFolderAFile(folders_.Program);
              folders_.User = folders_.Program / "user";
              dialogs_.Expect({Icon::Stop, Buttons::Ok, Text(280), "", Answer::Ok});
@@ -319,53 +315,27 @@ TEST_F(ProfileTest, AFailedBackupWritesNoFileAndSaysWhy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MakeDevice(c.errorText == 1002 ? 1024 : 512);
+        const Bytes original = c.restore ? BackupThenNewCode() : Memory();
         resets_ = 0;
-        c.arrange();
-        Keeper().BackupProfile();
+        saved_.ProfileSafe = true;  // the failure itself must clear it
+        c.arrange(original);
+        c.restore ? Keeper().RestoreProfile() : Keeper().BackupProfile();
 
-        EXPECT_TRUE(link_->State().CommFailed && saved_.ProfileRestorePending);
         EXPECT_EQ(resets_, 1);
-        EXPECT_EQ(Frames(0xB4, 4, true), c.blockReads) << "a resent read is one block";
-        EXPECT_EQ(log_.rows, (Rows{Row(0, kBackupRow, Text(280)), Row(2, Text(c.errorText))}));
-        EXPECT_FALSE(fs::is_regular_file(Backup()));
+        EXPECT_EQ(log_.rows, (Rows{Row(0, c.restore ? Text(796) : kBackupRow, Text(280)), Row(2, Text(c.errorText))}));
+        EXPECT_EQ(fs::is_regular_file(Backup()), c.restore);
+        if (c.restore) {
+            EXPECT_FALSE(saved_.ProfileSafe);
+            EXPECT_EQ(std::equal(original.begin() + 64, original.begin() + 80, Memory().begin() + 64), c.errorText == 816);
+            EXPECT_EQ(Frames(0x97, 2), 2);
+        } else {
+            EXPECT_TRUE(link_->State().CommFailed && saved_.ProfileRestorePending);
+            EXPECT_EQ(Frames(0xB4, 4, true), c.blockReads) << "a resent read is one block";
+        }
     }
     ASSERT_EQ(dialogs_.shownTexts.size(), 1u);
     EXPECT_NE(dialogs_.shownTexts[0].find(Utf8Of(folders_.Program) + ": "), std::string::npos);
     EXPECT_NE(dialogs_.shownTexts[0].find(Utf8Of(folders_.User) + ": "), std::string::npos);
-}
-
-// A restore counts as done only when every block and the header record went
-// in and block 0 really came back with the header; otherwise the file stays
-// for the recovery. The clock is set in every outcome.
-TEST_F(ProfileTest, AFailedRestoreKeepsTheFileAndSaysWhy)
-{
-    struct Case { const char* name; std::function<void(const Bytes&)> arrange; int errorText; };
-    const Case cases[] = {
-        {"block 3 refused", [&](const Bytes&) { harness_->Faults().Reject(sim::DataFrame(0xB5), 1000, 2); }, 790},
-        {"header record refused, though the device holds it", [&](const Bytes& original) {
-             harness_->Faults().Reject(0xB2, 1000);
-             std::copy_n(original.begin() + 64, 16, Memory().begin() + 64);
-         }, 816},
-        {"read-back fails", [&](const Bytes&) { harness_->Faults().Reject(0xB4, 1000); }, 816},
-        {"header reads back different", [&](const Bytes&) { harness_->Faults().BadCell(64 + 9, 0x01); }, 816},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        MakeDevice();
-        const Bytes original = BackupThenNewCode();
-        resets_ = 0;
-        saved_.ProfileSafe = true;  // the failure itself must clear it
-        c.arrange(original);
-        Keeper().RestoreProfile();
-
-        EXPECT_FALSE(saved_.ProfileSafe);
-        EXPECT_TRUE(fs::exists(Backup()));
-        EXPECT_EQ(resets_, 1);
-        EXPECT_EQ(log_.rows, (Rows{Row(0, Text(796), Text(280)), Row(2, Text(c.errorText))}));
-        EXPECT_EQ(std::equal(original.begin() + 64, original.begin() + 80, Memory().begin() + 64), c.errorText == 816)
-            << "the header record goes in only after every block";
-        EXPECT_EQ(Frames(0x97, 2), 2);
-    }
 }
 
 // The recovery at close: the diver may decline or dismiss it (the file stays
