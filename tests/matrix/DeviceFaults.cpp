@@ -41,15 +41,8 @@ const Faults kFaults[] = {
     {"final sleep", {"reject:A8,10"}},
 };
 
-// Arms this once the update has sent `frames` code blocks.
-Step InTheUpload(std::function<void(sim::VirtualHarness&)> fault)
-{
-    return [fault](FaultMatrix& m) {
-        m.harness_->SetIdleHook([&m, fault, armed = false]() mutable {
-            if (!armed && m.BlockWrites(true) == 4) armed = true, fault(*m.harness_);
-        });
-    };
-}
+// Once the update has sent four code blocks.
+bool InTheUpload(FaultMatrix& m) { return m.BlockWrites(true) == 4; }
 
 std::vector<Scenario> Build()
 {
@@ -61,14 +54,12 @@ std::vector<Scenario> Build()
         {"port", "writes refused from 1 s", [](FaultMatrix& m) { m.harness_->RefuseWritesFrom(m.harness_->Now() + 1.0); }},
         {"port", "cable out in the restart wait, back 30 s later",
          [](FaultMatrix& m) { m.harness_->PortGoneAt(m.harness_->Now() + 6.0, 30.0); }},
-        {"port", "cable out in the backup", [](FaultMatrix& m) {
-             m.harness_->SetIdleHook([&m, armed = false]() mutable {
-                 if (!armed && m.FramesWithCommand(0xB4) > 10) armed = true, m.harness_->RefuseWritesFrom(m.harness_->Now());
-             });
-         }},
+        {"port", "cable out in the backup", Armed([](FaultMatrix& m) { return m.FramesWithCommand(0xB4) > 10; },
+                                                  [](FaultMatrix& m) { m.harness_->RefuseWritesFrom(m.harness_->Now()); })},
         {"port", "cable out in the upload, back 30 s later",
-         InTheUpload([](sim::VirtualHarness& h) { h.PortGoneAt(h.Now(), 30.0); })},
-        {"port", "one write refused in the upload", InTheUpload([](sim::VirtualHarness& h) { h.RefuseNextWrites(1); })},
+         Armed(InTheUpload, [](FaultMatrix& m) { m.harness_->PortGoneAt(m.harness_->Now(), 30.0); })},
+        {"port", "one write refused in the upload",
+         Armed(InTheUpload, [](FaultMatrix& m) { m.harness_->RefuseNextWrites(1); })},
         {"upload region 1", "empty logbook; reject:B5-data,100", [](FaultMatrix& m) {
              sim::ClearLogbook(m.harness_->Dev().Memory(), 512);
              m.original_ = m.harness_->Dev().Memory();

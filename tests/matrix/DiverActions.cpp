@@ -77,11 +77,9 @@ std::vector<Scenario> Build()
                        AtUpdate("reject:B4,100")(m);
                    }, {}, Layout::Code1Only, {}, true});
     // The update's first identification cannot be sent: the cable was pulled once the device slept.
-    all.push_back({"first identification", "cable pulled", [](FaultMatrix& m) {
-                       m.harness_->SetIdleHook([&m, pulled = false]() mutable {
-                           if (!pulled && m.FramesWithCommand(0xA8) > 0) pulled = true, m.harness_->RefuseWritesFrom(m.harness_->Now());
-                       });
-                   }, {}, Layout::Code1Only, {}, false});
+    all.push_back({"first identification", "cable pulled", Armed(Frames(0xA8, 0), [](FaultMatrix& m) {
+                       m.harness_->RefuseWritesFrom(m.harness_->Now());
+                   }), {}, Layout::Code1Only, {}, false});
     all.push_back({"another attempt", "afterrestart:model:NAVIX; Back; the device silent", AtUpdate("afterrestart:model:NAVIX"),
                    {}, Layout::Code1Only, {}, true, false, TryAgainAfterBack});
     return all;

@@ -245,15 +245,18 @@ int FaultMatrix::BlockWrites(bool code) const
     return n;
 }
 
-Step AtUpdate(std::string spec)
+Step Armed(When when, std::function<void(FaultMatrix&)> fault)
 {
-    return [spec](FaultMatrix& m) {
-        m.harness_->SetIdleHook([&m, spec, armed = false]() mutable {
-            if (armed || m.window_->WizardStage() != 3) return;
-            armed = true;
-            AtStageOne(spec)(m);
+    return [when, fault](FaultMatrix& m) {
+        m.harness_->SetIdleHook([&m, when, fault, armed = false]() mutable {
+            if (!armed && (armed = when(m))) fault(m);
         });
     };
+}
+
+Step AtUpdate(std::string spec)
+{
+    return Armed([](FaultMatrix& m) { return m.window_->WizardStage() == 3; }, AtStageOne(spec));
 }
 
 Step AtStageOne(std::string spec)

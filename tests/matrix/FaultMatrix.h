@@ -46,7 +46,8 @@ public:
     int BlockWrites(bool code) const;  // data frames of code (true) or of the profile
 };
 
-Step AtUpdate(std::string spec);  // armed when the update starts
+Step Armed(When when, Step fault);  // the fault once `when` holds
+Step AtUpdate(std::string spec);    // an emulator fault armed when the update starts
 Step AtStageOne(std::string spec);
 When CloseAfterRow(int text);
 // A backup of this device as an earlier run left it, then changed.

@@ -40,7 +40,7 @@ protected:
 // visits the page shown and the buttons that work, never a hidden or disabled
 // part. While device transactions run the page keeps the focus, so Enter
 // pressed again starts nothing and Esc stops nothing; afterwards Esc closes.
-// The update: its rows, the new code in place, the profile back, the priority
+// Next counts only once its page has been read. The update: its rows, the new code in place, the profile back, the priority
 // restored, Next and Back off meanwhile, the bar moving only forward to full,
 // and the record of it all.
 TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
@@ -76,12 +76,25 @@ TEST_F(UpdateTest, TheKeyboardAloneWalksAWholeUpdate)
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) QTest::keyClick(w.focusWidget(), key);
         busy[w.WizardStage()] = w.focusWidget()->objectName().toStdString();
     });
-    Wait(1.0);  // Next counts once its page has been read
+    // Next counts once its page has been on screen for a second: a press too
+    // soon after start-up, a held Enter's repeats and the second press of a
+    // double click never start the update on the device asleep.
+    Wait(0.9);
+    QTest::mouseClick(w.NextCmd(), Qt::LeftButton);
+    EXPECT_TRUE(harness_->Writes().empty());
+    Wait(0.1);
+    for (double t = 0.5; t < 3.0; t += 0.033)
+        harness_->At(harness_->Now() + t, [&w] {
+            QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+            QApplication::sendEvent(w.focusWidget(), &held);
+        });
+    harness_->At(harness_->Now() + 0.15, [&w] { QTest::mouseClick(w.NextCmd(), Qt::LeftButton); });
     keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Return});
     keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
+    Wait(3.0);
+    EXPECT_EQ(FramesWithCommand(0x84), 1) << "the update began";
     harness_->WakeDevice();
     const int first = w.TaskLst()->topLevelItemCount();
-    Wait(1.0);
     keys({Qt::Key_Return, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab});
     EXPECT_EQ(UpdateRows(first),
               (Rows{Row(0, 782, 777), Kind(1) + "|Pelora 1D, " + Text(781) + ": 1B|",

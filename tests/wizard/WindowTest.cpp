@@ -1,4 +1,4 @@
-// The window: start-up, the stages, every way out, and the guard on Next.
+// The window: start-up, the stages and every way out.
 #include "WizardFixture.h"
 
 #include "wizard/TitleBar.h"
@@ -236,33 +236,4 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     harness_->Faults().Clear();
     w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
     EXPECT_EQ(w.WizardStage(), 2);
-}
-
-// A press on Next counts once its page has been on screen for a second: a
-// press too soon after start-up, a held Enter's repeats and the second press
-// of a double click never start the
-// update on the device asleep; a press a second into page 2 does.
-TEST_F(WizardTest, NextCountsOnceItsPageHasShownASecond)
-{
-    MakeWindow();
-    ASSERT_TRUE(Load());
-    window_->show();
-    window_->activateWindow();
-    Wait(0.9);
-    QTest::mouseClick(window_->NextCmd(), Qt::LeftButton);
-    EXPECT_TRUE(harness_->Writes().empty());
-    Wait(0.1);
-    for (double t = 0.5; t < 3.0; t += 0.033)
-        harness_->At(harness_->Now() + t, [this] {
-            QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
-            QApplication::sendEvent(window_->focusWidget(), &held);
-        });
-    harness_->At(harness_->Now() + 0.15, [this] { QTest::mouseClick(window_->NextCmd(), Qt::LeftButton); });
-    QTest::keyClick(window_->NextCmd(), Qt::Key_Return);  // held, and a click 150 ms later
-    Wait(3.0);
-    EXPECT_EQ(Controls(), "page2 picture back next");
-    EXPECT_EQ(FramesWithCommand(0x84), 1) << "the update began";
-    harness_->WakeDevice();
-    QTest::mouseClick(window_->NextCmd(), Qt::LeftButton);
-    EXPECT_EQ(window_->WizardStage(), 3);
 }
