@@ -113,13 +113,13 @@ TEST(Device, BrokenFramesAreSkippedAndLateDataIsDropped) {
 // The cable's chip: 62 bytes go as soon as they are in, a shorter rest on the
 // next beat of its latency timer, which beats on from its last packet while
 // idle too. Each row: packets as the program receives them (size, time).
+// Bytes reach the program only inside Yield, and not after ClearInput().
 TEST(Device, TheCablesChipPassesPacketsOf62AndHoldsTheRestForItsTimer) {
     const long fill = std::lround((0.002 + 115 * sim::Device::ByteSeconds) * 1e6);  // the read's 111th reply byte
     const Bytes read = Header(0xB4, 16);
     using Packets = std::vector<std::pair<std::size_t, long>>;  // size, microseconds
     struct Row { double timer; bool wire; double at; Bytes request; Packets packets; };
     const Row rows[] = {
-        {0.0, false, 0.101, read, {{129, 103000}}},
         {0.016, false, 0.101, read, {{62, 103000}, {62, 103000}, {5, 119000}}},
         {0.016, true, 0.0, read, {{49, 16000}, {62, fill}, {18, fill + 16000}}},
         {0.001, true, 0.101, Id, {{1, 104000}, {4, 105000}, {4, 106000}, {4, 107000}, {4, 108000}, {1, 109000}}},
@@ -137,4 +137,9 @@ TEST(Device, TheCablesChipPassesPacketsOf62AndHoldsTheRestForItsTimer) {
         EXPECT_EQ(link.received, row.request == Id ? IdReply("PELORA 1D-V1B H2") : ReadReply(&Fresh[256]));
         EXPECT_EQ(seen, row.packets) << "timer " << row.timer << (row.wire ? ", on the wire" : "");
     }
+    RawLink link;  // what came but was not delivered is gone after ClearInput()
+    link.h.Port().Write(Bytes{0xBA, 0x00});
+    link.h.Clock().Sleep(0.1);
+    link.h.Port().ClearInput();
+    link.Play({{{}, {}}});
 }
