@@ -20,22 +20,6 @@ make_image --layout BothCodes --code1-blocks 1 --code2-blocks 0 --code1-start 0x
 make_image --layout Code1Only --code1-blocks 1 --product "$(printf 'p%.0s' {1..40})" \
   --model-key "$(printf 'k%.0s' {1..57})" "$seeds/code1-full-texts"
 
-# Device replies: an operation byte, then chunks of a length byte and that
-# many reply bytes ('Z' is 0x5A, a rejection 0xA5).
-seeds=$out/link_replies
-rm -rf "$seeds" && mkdir -p "$seeds"
-reply() { printf "$2" >"$seeds/$1"; }
-reply identification '\x00\x12Z PELORA 1D-V1B H2\x00'
-reply identification-split '\x00\x01Z\x11PELORA 1D-V1B H2\x00'
-reply sleep-rejected '\x01\x01\xa5\x01Z'
-reply revision '\x02\x02Z\x07'
-reply block-read '\x03\x81Z'"$(printf '\\x%02x' $(seq 1 128))"
-reply block-write '\x04\x01Z\x01Z'
-reply checksum '\x05\x01\xa5\x01Z'
-reply code2 '\x06\x01Z\x01Z'
-reply record '\x07\x01Z\x01Z'
-reply clock '\x08\x01Z\x01Z'
-
 # Backup files: a byte choosing the memory size (0: 512, 1: 1024, 2: 2048),
 # then the file as the program writes it.
 seeds=$out/backup_file

@@ -1,7 +1,6 @@
 // Runs a fuzz target's entry point once on every file of the folders (or
 // files) named on the command line, so the seed corpora run as ordinary
 // tests in every build, sanitizers or not.
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,29 +10,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void Replay(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path = argv[i];
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                Replay(entry.path());
-                ++replayed;
-            }
-        } else {
-            Replay(path);
+        std::vector<std::filesystem::path> files{argv[i]};
+        if (std::filesystem::is_directory(files[0])) files.assign(std::filesystem::directory_iterator(argv[i]), {});
+        for (const auto& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             ++replayed;
         }
     }

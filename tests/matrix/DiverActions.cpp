@@ -8,35 +8,38 @@ namespace matrix {
 
 namespace {
 
-std::function<bool(FaultMatrix&)> Frames(std::uint8_t command, int above)
+When Frames(std::uint8_t command, int above)
 {
     return [command, above](FaultMatrix& m) { return m.FramesWithCommand(command) > above; };
 }
 
-// A cable pulled once the device is asleep: the update's first
-// identification cannot be sent.
-void PullCableBeforeTheUpdate(FaultMatrix& m)
+// An attempt that left the profile in its file (new code, then another model
+// after the restart), Back, and the checks of page 1 passed again; the
+// device falls silent in the next attempt's identification: still owed.
+void TryAgainAfterBack(FaultMatrix& m)
 {
-    m.harness_->SetIdleHook([&m, pulled = false]() mutable {
-        if (pulled || m.FramesWithCommand(0xA8) == 0) return;
-        pulled = true;
-        m.harness_->RefuseWritesFrom(m.harness_->Now());
-    });
+    m.window_->BackCmd_Click();
+    m.harness_->Dev().SetModelKey("PELORA");
+    m.harness_->WakeDevice();
+    m.window_->NextCmd_Click();
+    ASSERT_EQ(m.window_->WizardStage(), 2);
+    m.harness_->WakeDevice();
+    m.harness_->Faults().UnplugAt(m.harness_->Now());
+    m.window_->NextCmd_Click();
 }
 
 std::vector<Scenario> Build()
 {
-    using Layout = pelora::ImageLayout;
-    struct Phase { const char* name; std::function<bool(FaultMatrix&)> when; bool offered; Layout layout; };
+    struct Phase { const char* name; When when; bool offered; Layout layout = Layout::Code1Only; };
     const Phase phases[] = {
         {"identification", [](FaultMatrix& m) { return m.window_->WizardStage() == 3 && m.FramesWithCommand(0x84) > 1; },
-         false, Layout::Code1Only},
-        {"backup", Frames(0xB4, 10), false, Layout::Code1Only},
-        {"upload", [](FaultMatrix& m) { return m.BlockWrites(true) > 3; }, true, Layout::Code1Only},
-        {"restart wait", CloseAfterRow(803), true, Layout::Code1Only},
-        {"verification", CloseAfterRow(792), true, Layout::Code1Only},
-        {"restore", [](FaultMatrix& m) { return m.LastRowIs(796) && m.BlockWrites(false) > 5; }, true, Layout::Code1Only},
-        {"clock", Frames(0x97, 0), false, Layout::Code1Only},
+         false},
+        {"backup", Frames(0xB4, 10), false},
+        {"upload", [](FaultMatrix& m) { return m.BlockWrites(true) > 3; }, true},
+        {"restart wait", CloseAfterRow(803), true},
+        {"verification", CloseAfterRow(792), true},
+        {"restore", [](FaultMatrix& m) { return m.LastRowIs(796) && m.BlockWrites(false) > 5; }, true},
+        {"clock", Frames(0x97, 0), false},
         {"wait between the regions", [](FaultMatrix& m) { return m.LastRowIs(803) && m.FramesWithCommand(0xB7) == 0; },
          true, Layout::BothCodes},
         {"wait after region 2", [](FaultMatrix& m) { return m.LastRowIs(803) && m.FramesWithCommand(0xB9) > 0; }, true,
@@ -48,13 +51,9 @@ std::vector<Scenario> Build()
     std::vector<Scenario> all;
     for (const Phase& p : phases) {
         const std::string close = std::string("Close in the ") + p.name;
-        if (!p.offered) {
-            all.push_back({"close", close, {}, p.when, p.layout, {}, false});
-            continue;
-        }
-        const bool twoRegions = p.layout == Layout::BothCodes;
+        if (!p.offered) all.push_back({"close", close, {}, p.when, p.layout, {}, false});
         for (const auto& [said, diver] : answers)
-            if (!twoRegions || diver.recovery != 'E')
+            if (p.offered && (p.layout == Layout::Code1Only || diver.recovery != 'E'))
                 all.push_back({"close", close + "; " + said, {}, p.when, p.layout, diver, true, true});
     }
     // Close while code goes in, the device restarts or the profile goes
@@ -77,7 +76,12 @@ std::vector<Scenario> Build()
                        sim::ClearLogbook(m.harness_->Dev().Memory(), 512);
                        AtUpdate("reject:B4,100")(m);
                    }, {}, Layout::Code1Only, {}, true});
-    all.push_back({"first identification", "cable pulled", PullCableBeforeTheUpdate, {}, Layout::Code1Only, {}, false});
+    // The update's first identification cannot be sent: the cable was pulled once the device slept.
+    all.push_back({"first identification", "cable pulled", Armed(Frames(0xA8, 0), [](FaultMatrix& m) {
+                       m.harness_->RefuseWritesFrom(m.harness_->Now());
+                   }), {}, Layout::Code1Only, {}, false});
+    all.push_back({"another attempt", "afterrestart:model:NAVIX; Back; the device silent", AtUpdate("afterrestart:model:NAVIX"),
+                   {}, Layout::Code1Only, {}, true, false, TryAgainAfterBack});
     return all;
 }
 

@@ -9,12 +9,14 @@
 
 #include "../wizard/WizardFixture.h"
 
-#include <functional>
 #include <span>
-#include <string>
-#include <vector>
 
 namespace matrix {
+
+using wizardtest::Layout;
+class FaultMatrix;
+using Step = std::function<void(FaultMatrix&)>;
+using When = std::function<bool(FaultMatrix&)>;
 
 // How the diver answers: the recovery question (Y, N, or E for Esc), the
 // recovery's instructions (O: OK each time the device is connected again, up
@@ -22,87 +24,32 @@ namespace matrix {
 // than the device's profile (Y: keep the device's; E: Esc), and the question
 // whether to stop an update that is writing to the device (Y, N, E).
 struct Diver {
-    char recovery = 'Y';
-    char instructions = 'O';
-    char stale = 'Y';
-    char stop = 'Y';
+    char recovery = 'Y', instructions = 'O', stale = 'Y', stop = 'Y';
 };
-
-class FaultMatrix;
 
 struct Scenario {
     const char* phase;
     std::string fault;  // a fault spec of the emulator, or what the arrangement does
-    std::function<void(FaultMatrix&)> arrange = {};
-    // Close is pressed when this holds during the update.
-    std::function<bool(FaultMatrix&)> closeWhen = {};
-    pelora::ImageLayout layout = pelora::ImageLayout::Code1Only;
+    Step arrange = {};
+    When closeWhen = {};  // Close is pressed when this holds during the update
+    Layout layout = Layout::Code1Only;
     Diver diver = {};
-    // Whether Close must offer the recovery; unset: either may be right.
-    std::optional<bool> recoveryOffered = {};
-    // Whether Close asks before it stops the update.
-    bool stopAsked = false;
-};
-
-using Answer = pelora::Dialogs::Answer;
-
-// Answers every box as the scenario's diver would.
-class DiverDialogs : public pelora::Dialogs {
-public:
-    Diver diver;
-    std::function<bool()> bringDeviceBack;  // true when it answers again
-    int instructions = 0;
-    bool restoreAsked = false;  // OK to the recovery with the device answering again
-    bool recoveryOffered = false;
-    bool stopAsked = false;
-    std::string lastBox;
-    Answer Show(Icon icon, Buttons buttons, const std::string& title, const std::string& text) override;
-    Answer Ask(Icon icon, Buttons buttons, const std::string& title, const std::string& text, Answer keeps) override;
+    std::optional<bool> recoveryOffered = {};  // whether Close must offer the recovery; unset: either
+    bool stopAsked = false;                    // whether Close asks before it stops the update
+    Step afterUpdate = {};                     // what the diver does then, before Close
 };
 
 class FaultMatrix : public wizardtest::WizardTest {
 public:
-    using WizardTest::FramesWithCommand;
-    using WizardTest::folder_;
-    using WizardTest::harness_;
-    using WizardTest::window_;
-
-    // Runs the scenario and checks its promise; returns its row of the table.
-    std::string RunAndCheck(const Scenario& s);
-
     std::vector<std::string> UpdateRows() const;  // "icon|event" of each row after start-up
-    bool HasRow(int text) const;
     bool LastRowIs(int text) const;
-    int BlockWrites(bool code) const;
-
-    pelora::BackupFolders backupFolders_;
-    std::vector<std::uint8_t> original_;
-
-private:
-    void Run(const Scenario& s);
-    void CheckTheUpdatesOwnWords();
-    void NextRunFinishesTheJob();
-    std::string WhereIsTheProfile() const;
-    std::vector<std::filesystem::path> BackupFolders() const;
-    std::filesystem::path FileTheLastBoxNames() const;
-    bool FileHoldsTheProfile(const std::filesystem::path& path) const;
-    bool BringDeviceBack();
-    void RebuildWindowWith(pelora::Dialogs* dialogs);
-
-    DiverDialogs diver_;
-    std::vector<std::string> rows_;
-    bool updateEnded_ = false;
-    bool committed_ = false;
-    bool onDeviceAfterUpdate_ = false;
-    bool inFileAfterUpdate_ = false;
-    bool closed_ = false;
+    int BlockWrites(bool code) const;  // data frames of code (true) or of the profile
 };
 
-// Helpers for the tables.
-void Fault(FaultMatrix& m, const std::string& spec);
-std::function<void(FaultMatrix&)> AtUpdate(std::string spec);  // armed when the update starts
-std::function<void(FaultMatrix&)> AtStageOne(std::string spec);
-std::function<bool(FaultMatrix&)> CloseAfterRow(int text);
+Step Armed(When when, Step fault);  // the fault once `when` holds
+Step AtUpdate(std::string spec);    // an emulator fault armed when the update starts
+Step AtStageOne(std::string spec);
+When CloseAfterRow(int text);
 // A backup of this device as an earlier run left it, then changed.
 void WriteBackupFirst(FaultMatrix& m, const std::function<void(std::vector<std::uint8_t>&)>& change);
 

@@ -1,12 +1,10 @@
 #pragma once
 
 // Talks to the emulated device with raw bytes through the virtual-time
-// harness, the way a test sees the wire: no product link code involved.
+// harness, as the wire sees it: no product link code involved.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,88 +14,47 @@
 namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint8_t Z = 0x5A;
-constexpr std::uint8_t Nak = 0xA5;
-inline const Bytes Id{0x84}, Ba{0xBA};
-inline const Bytes RevisionZero{Z, 0};  // the 0xBA reply of a default device
+constexpr std::uint8_t Z = 0x5A, Nak = 0xA5;
+inline const Bytes Id{0x84}, Ba{0xBA}, RevisionZero{Z, 0};
+inline const Bytes Fresh = sim::BuildMemory(512, 4711, 40);  // the default device's memory
 
 template <typename T>
 std::vector<T> Cat(std::vector<T> a, const std::vector<T>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-
-// The reply to a read of the 128 bytes from `from` on.
-template <typename It>
-Bytes ReadReply(It from) {
-    return Cat({Z}, Bytes(from, from + 128));
+inline Bytes Header(std::uint8_t c, int unit) { return {c, std::uint8_t(unit >> 8 & 0xFF), std::uint8_t(unit & 0xFF)}; }
+// `front` filled up to `n` bytes, then their sum (or `check`); code declares
+// its version and revision in its first three bytes.
+inline Bytes Block(Bytes front, int check = -1, std::size_t n = 128) {
+    while (front.size() < n) front.push_back(static_cast<std::uint8_t>(front.size() * 7));
+    front.push_back(check < 0 ? sim::ByteSum(front.data(), static_cast<int>(n)) : static_cast<std::uint8_t>(check));
+    return front;
 }
+// A device configured by `set`.
+inline sim::DeviceConfig With(auto set) { sim::DeviceConfig config; set(config); return config; }
+inline Bytes ReadReply(const std::uint8_t* from) { return Cat({Z}, Bytes(from, from + 128)); }
+inline Bytes IdReply(const std::string& text) { return Cat({Z}, Block(Bytes(text.begin(), text.end()), -1, 16)); }
 
-// A request (without its 0x00 unless raw; none: only wait) and all that
-// comes back within `wait` seconds.
-struct Step {
-    Bytes frame;
-    Bytes reply;
-    double wait = 0.1;
-    bool raw = false;
-};
+// A request (its 0x00 added unless raw; none: only wait) and all that comes back within `wait` seconds.
+struct Step { Bytes frame, reply; double wait = 0.1; bool raw = false; };
 
-class RawLink {
-public:
-    explicit RawLink(sim::DeviceConfig config = {}) : harness(std::move(config)) {
-        harness.Port().SetDataReceived([this](std::span<const std::uint8_t> chunk) {
-            received.insert(received.end(), chunk.begin(), chunk.end());
-        });
-        std::string error;
-        harness.Port().Open(&error);
+struct RawLink {
+    explicit RawLink(sim::DeviceConfig config = {}) : h(std::move(config)) {
+        h.Port().SetDataReceived([this](auto chunk) { received.insert(received.end(), chunk.begin(), chunk.end()); });
+        h.Port().Open(nullptr);
     }
-
-    // Waits (virtually) until `expected` bytes have come or `timeout` seconds have passed.
-    Bytes WaitFor(std::size_t expected, double timeout) {
-        const double deadline = harness.Now() + timeout;
-        while (received.size() < expected && harness.Now() < deadline) harness.Pump().Yield(deadline);
-        return received;
-    }
-
-    // Sends each step's frame and waits for a byte too many, so an extra one shows.
+    // Waits for a byte more than expected, so an extra one shows.
     void Play(const std::vector<Step>& steps) {
         for (const Step& s : steps) {
             received.clear();
-            if (!s.frame.empty()) harness.Port().Write(s.raw ? s.frame : Cat(s.frame, {0x00}));
-            EXPECT_EQ(WaitFor(s.reply.size() + 1, s.wait), s.reply) << "after " << testing::PrintToString(s.frame);
+            if (!s.frame.empty()) h.Port().Write(s.raw ? s.frame : Cat(s.frame, {0x00}));
+            const double deadline = h.Now() + s.wait;
+            while (received.size() <= s.reply.size() && h.Now() < deadline) h.Pump().Yield(deadline);
+            EXPECT_EQ(received, s.reply) << "after " << testing::PrintToString(s.frame);
         }
     }
-
-    // The 0x84 reply that carries this 16-character text.
-    static Bytes IdReply(const std::string& text) {
-        Bytes reply(18, Z);
-        std::copy_n(text.begin(), 16, reply.begin() + 1);
-        reply[17] = sim::ByteSum(&reply[1], 16);
-        return reply;
-    }
-
-    static Bytes Header(std::uint8_t command, int unit) {
-        return {command, static_cast<std::uint8_t>((unit >> 8) & 0xFF), static_cast<std::uint8_t>(unit & 0xFF)};
-    }
-
-    // 128 bytes and a check byte; the profile check byte is their sum.
-    static Bytes Block(std::uint8_t seed, int checkByte = -1) {
-        Bytes block(128);
-        for (int i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(seed + i * 7);
-        block.push_back(checkByte < 0 ? sim::ByteSum(block.data(), 128) : static_cast<std::uint8_t>(checkByte));
-        return block;
-    }
-
-    // A code block that declares its version and revision in bytes 0..2.
-    static Bytes CodeBlock(const char* version, std::uint8_t revision, std::uint8_t checkByte) {
-        Bytes block = Block(0x10, checkByte);
-        std::copy_n(version, 2, block.begin());
-        block[2] = revision;
-        return block;
-    }
-
-    sim::VirtualHarness harness;
+    sim::VirtualHarness h;
     Bytes received;
 };
 

@@ -18,13 +18,11 @@ namespace testsupport {
 
 // Message boxes answered from a script; any box the script does not expect
 // fails the test. An empty expected text accepts any text.
-class ScriptedDialogs : public pelora::Dialogs {
-public:
+struct ScriptedDialogs : pelora::Dialogs {
     struct Box {
         Icon icon;
         Buttons buttons;
-        std::string title;
-        std::string text;
+        std::string title, text;
         Answer answer;
         bool escape = false;  // dismissed with Esc: the answer is the one that keeps data
     };
@@ -45,23 +43,18 @@ public:
             ADD_FAILURE() << "unexpected message box \"" << title << "\": " << text;
             return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
         }
-        Box box = script_.front();
+        const Box box = script_.front();
         script_.pop_front();
-        EXPECT_EQ(static_cast<int>(icon), static_cast<int>(box.icon)) << text;
-        EXPECT_EQ(static_cast<int>(buttons), static_cast<int>(box.buttons)) << text;
+        EXPECT_EQ((std::pair{static_cast<int>(icon), static_cast<int>(buttons)}),
+                  (std::pair{static_cast<int>(box.icon), static_cast<int>(box.buttons)})) << text;
         EXPECT_EQ(title, box.title);
-        if (!box.text.empty()) {
-            EXPECT_EQ(text, box.text);
-        }
+        EXPECT_EQ(text, box.text.empty() ? text : box.text);
         return box.escape ? keeps : box.answer;
     }
-
-private:
     std::deque<Box> script_;
 };
 
-class RecordingPriority : public pelora::ProcessPriority {
-public:
+struct RecordingPriority : pelora::ProcessPriority {
     std::vector<std::int32_t> classes;
     std::int32_t SetProcessPriority(std::int32_t, std::int64_t, std::int32_t PriorityClass) override
     {
@@ -70,15 +63,13 @@ public:
     }
 };
 
-class FixedLocalTime : public pelora::LocalTime {
-public:
+struct FixedLocalTime : pelora::LocalTime {
     pelora::LocalDateTime now{2026, 3, 5, 14, 7, 9};
     pelora::LocalDateTime Now() override { return now; }
 };
 
 // The task log as rows of "icon|event|status".
-class RecordingTaskLog : public pelora::TaskLog {
-public:
+struct RecordingTaskLog : pelora::TaskLog {
     std::vector<std::string> rows;
     void InsertTaskList(int IconInd, const std::string& S1, const std::string& S2) override
     {
@@ -86,9 +77,7 @@ public:
     }
     void SetTaskStatus(const std::string& S) override
     {
-        if (rows.empty()) return;
-        rows.back().erase(rows.back().rfind('|') + 1);
-        rows.back() += S;
+        if (!rows.empty()) rows.back() = rows.back().substr(0, rows.back().rfind('|') + 1) + S;
     }
 };
 

@@ -4,49 +4,37 @@
 #include "TextTable.h"
 
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #else
 #include "platform/StringTable.h"
 #include "texts/LanguageDb.h"
 #endif
 
-#include <cstdlib>
-#include <iostream>
+#include <stdexcept>
 
 namespace testsupport {
 
 namespace {
 
-[[noreturn]] void Unusable(const std::string& what)
-{
-    std::cerr << "the test texts cannot be read: " << what << '\n';
-    std::abort();
-}
+const std::string kUnusable = "the test texts cannot be read: ";
 
 #ifdef PELORA_TEXTS_FROM_TABLE
-
-class TableTexts : public pelora::TextSource {
-public:
-    TableTexts()
-    {
-        std::ifstream file(PELORA_TEXT_TABLE, std::ios::binary);
-        if (!file) Unusable(PELORA_TEXT_TABLE);
-        std::ostringstream content;
-        content << file.rdbuf();
-        for (const auto& row : lngtool::ParseTextTable(content.str(), PELORA_TEXT_TABLE).rows)
-            texts_[row.id] = row.texts.at(0);
-    }
-    std::string GetText(std::int32_t ID) const override
-    {
-        const auto found = texts_.find(ID);
-        return found == texts_.end() ? std::string() : found->second;
-    }
-
-private:
-    std::map<std::int32_t, std::string> texts_;
+// The table's first column, read once.
+struct TableTexts : pelora::TextSource {
+    std::map<std::int32_t, std::string> texts;
+    std::string GetText(std::int32_t ID) const override { return texts.contains(ID) ? texts.at(ID) : std::string(); }
 };
 
+TableTexts ReadTable()
+{
+    std::ifstream file(PELORA_TEXT_TABLE, std::ios::binary);
+    if (!file) throw std::runtime_error(kUnusable + PELORA_TEXT_TABLE);
+    const std::string content((std::istreambuf_iterator<char>(file)), {});
+    TableTexts table;
+    for (const auto& row : lngtool::ParseTextTable(content, PELORA_TEXT_TABLE).rows) table.texts[row.id] = row.texts.at(0);
+    return table;
+}
 #endif
 
 }  // namespace
@@ -54,15 +42,15 @@ private:
 const pelora::TextSource& EnglishTexts()
 {
 #ifdef PELORA_TEXTS_FROM_TABLE
-    static const TableTexts texts;
+    static const TableTexts texts = ReadTable();
 #else
-    static const pelora::LanguageDb& texts = [] () -> const pelora::LanguageDb& {
-        static pelora::LanguageDb db;
+    static pelora::LanguageDb texts;
+    if (!texts.IsOpen()) {
         const auto result =
-            db.OpenLanguageDb(PELORA_BIN_DIR "/FirmwareUpdate.lng", pelora::LoadString(pelora::LanguageDbPassword), 1);
-        if (result != pelora::LanguageDb::OpenResult::Ok) Unusable(pelora::LanguageDb::Describe(result));
-        return db;
-    }();
+            texts.OpenLanguageDb(PELORA_BIN_DIR "/FirmwareUpdate.lng", pelora::LoadString(pelora::LanguageDbPassword), 1);
+        if (result != pelora::LanguageDb::OpenResult::Ok)
+            throw std::runtime_error(kUnusable + pelora::LanguageDb::Describe(result));
+    }
 #endif
     return texts;
 }

@@ -4,62 +4,46 @@
 
 #include "wizard/MessageBoxDialogs.h"
 #include "wizard/QtTexts.h"
-#include "wizard/TitleBar.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QFile>
-#include <QGroupBox>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
 
-#include <optional>
-
-#include <fstream>
-
-#define SQLITE_HAS_CODEC 1
-#include <sqlcipher/sqlite3.h>
-
 using namespace wizardtest;
+using pelora::TaskList;
 
 // A row: the time as hh:mm:ss, the event also as tool tip, the icon where the
-// list has that picture; the status rewrites only the newest row, if any.
-TEST(TaskLog, RowsAndTheNewestStatus)
+// list has that picture; the status rewrites only the newest row, if any. A
+// row longer than the event column wraps whole in the program's skin, a short
+// one keeps one line.
+TEST(TaskLog, RowsTheNewestStatusAndWrapping)
 {
-    pelora::TaskList list;
+    TaskList list;
+    QFile skin(":/wizard/skin.qss");
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
+    list.setStyleSheet(QString::fromUtf8(skin.readAll()));
+    const QString text = QString("Votre profil est sauvegard\u00e9 et pourra \u00eatre restaur\u00e9. ").repeated(3);
     list.SetNewestStatus("nothing to rewrite");
-    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 3), "Reading", "..."), 0);
-    list.AddRow(pelora::TaskList::RowText(QTime(23, 59, 59), "Odd", "..."), 7);
+    list.AddRow(TaskList::RowText(QTime(9, 5, 3), "Reading", "..."), 0);
+    list.AddRow(TaskList::RowText(QTime(23, 59, 59), text, "..."), 7);
     list.SetNewestStatus("Done");
     QStringList rows;
     for (int i = 0; i < list.topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = list.topLevelItem(i);
-        rows << QStringList{row->text(0), row->text(1), row->text(2), row->text(3), row->toolTip(2),
+        rows << QStringList{row->text(0), row->text(1), row->text(2).left(7), row->text(3), row->toolTip(2).left(7),
                             row->icon(0).isNull() ? "-" : "icon", row->data(0, Qt::UserRole).toString()}
                     .join('|');
     }
-    EXPECT_EQ(rows, (QStringList{"|09:05:03|Reading|...|Reading|icon|0", "|23:59:59|Odd|Done|Odd|-|7"}));
-}
-
-// A row longer than the event column wraps onto as many lines as it needs,
-// laid out at the column's width once the list is shown; a short row keeps one line.
-TEST(TaskLog, ALongRowWrapsWhole)
-{
-    pelora::TaskList list;
-    QFile skin(":/wizard/skin.qss");  // the rows' height as the program's skin sets it
-    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
-    list.setStyleSheet(QString::fromUtf8(skin.readAll()));
-    const QString text = QString("Votre profil est sauvegard\u00e9 et pourra \u00eatre restaur\u00e9. ").repeated(3);
-    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 3), "Done", ""), 1);
-    list.AddRow(pelora::TaskList::RowText(QTime(9, 5, 4), text, ""), 1);
+    EXPECT_EQ(rows, (QStringList{"|09:05:03|Reading|...|Reading|icon|0", "|23:59:59|Votre p|Done|Votre p|-|7"}));
     list.resize(529, 361);
     list.show();
     QCoreApplication::processEvents();
     const QFontMetrics metrics = list.fontMetrics();
-    const int lines =
-        metrics.boundingRect(QRect(0, 0, list.columnWidth(2), 1000), Qt::TextWordWrap, text).height() / metrics.lineSpacing();
+    const int lines = metrics.boundingRect(QRect(0, 0, list.columnWidth(2), 1000), Qt::TextWordWrap, text).height() /
+                      metrics.lineSpacing();
     const auto height = [&](int row) { return list.visualItemRect(list.topLevelItem(row)).height(); };
     EXPECT_GE(lines, 3);
     EXPECT_GE(height(1), lines * metrics.height());
@@ -96,7 +80,6 @@ TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
 {
     struct Case { Buttons buttons; std::optional<Answer> keeps; bool closeButton; Answer expected; };
     const Case cases[] = {{Buttons::YesNo, {}, false, Answer::No},
-                          {Buttons::YesNo, Answer::Yes, false, Answer::Yes},
                           {Buttons::YesNo, Answer::Yes, true, Answer::Yes},
                           {Buttons::YesNoDefaultNo, Answer::No, false, Answer::No},
                           {Buttons::OkCancel, {}, true, Answer::Cancel}};
@@ -119,23 +102,40 @@ TEST(MessageBoxes, OnTopYesByDefaultAndDismissingKeepsData)
 
 // Qt's own buttons speak the language of the texts' column, the configured
 // one or the demo's choice, whatever the system's language; a language Qt has
-// no texts for leaves them English.
-TEST_F(WizardTest, QtsButtonsSpeakTheTextsLanguage)
+// no texts for leaves them English. English keeps the program's own pages;
+// another language's pages hold its own step texts and no English. Every page
+// fits its frame in the program's skin.
+TEST_F(WizardTest, QtsButtonsAndThePagesSpeakTheTextsLanguage)
 {
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {"5000", 0, "Yes No Cancel"},  {"6000", 0, "Ja Nein Abbrechen"}, {"7000", 0, "Oui Non Annuler"},
-        {"8000", 0, "Sì No Annulla"}, {"9000", 0, "Sí No Cancelar"},    {"5000", 2, "Ja Nein Abbrechen"}};
+    QFile skin(":/wizard/skin.qss");
+    ASSERT_TRUE(skin.open(QIODevice::ReadOnly));
+    const QString sheet = QString::fromUtf8(skin.readAll());
+    const std::tuple<std::string, int, std::string> cases[] = {{"5000", 0, "Yes No"},  {"7000", 0, "Oui Non"},
+                                                               {"8000", 0, "Sì No"},   {"9000", 0, "Sí No"},
+                                                               {"5000", 2, "Ja Nein"}};
     for (const auto& [code, column, expected] : cases) {
+        SCOPED_TRACE(code + " " + std::to_string(column));
         configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "||" + code;
         languageColumn_ = column;
         MakeWindow();
+        window_->setStyleSheet(sheet);
         ASSERT_TRUE(Load());
         QMessageBox box;
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        QStringList buttons;
-        for (auto button : {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
-            buttons << box.button(button)->text().remove('&');
-        EXPECT_EQ(buttons.join(' ').toStdString(), expected) << code << " " << column;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(QString(box.button(QMessageBox::Yes)->text() + " " + box.button(QMessageBox::No)->text()).remove('&'),
+                  QString::fromStdString(expected));
+        window_->show();
+        std::string pages;
+        for (int stage = 1; stage <= 2; ++stage) {
+            const QLabel* label = window_->Lbl1();
+            EXPECT_LE(label->heightForWidth(label->width()), label->height());
+            pages += label->text().toStdString();
+            if (stage == 1) window_->NextCmd_Click();
+        }
+        const bool english = expected == "Yes No";
+        EXPECT_EQ(pages == pelora::StepInstructionsText(1) + pelora::StepInstructionsText(2), english);
+        for (const char* word : {"Click", "Next", "DC"})
+            EXPECT_EQ(pages.find(word) != std::string::npos, english) << word;
     }
     QTranslator translator;
     EXPECT_FALSE(pelora::InstallQtTexts(translator, "xx") || pelora::InstallQtTexts(translator, ""));

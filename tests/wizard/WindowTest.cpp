@@ -1,23 +1,12 @@
-// The window: start-up, the stages, every way out, and the platform
-// services the window leans on.
+// The window: start-up, the stages and every way out.
 #include "WizardFixture.h"
 
-#include "wizard/MessageBoxDialogs.h"
-#include "wizard/QtTexts.h"
 #include "wizard/TitleBar.h"
 
 #include <QAccessible>
 #include <QApplication>
-#include <QFile>
 #include <QGroupBox>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
-#include <QTranslator>
-
-#include <optional>
-
-#include <fstream>
 
 #define SQLITE_HAS_CODEC 1
 #include <sqlcipher/sqlite3.h>
@@ -47,6 +36,9 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
     const auto english = [](Buttons buttons, Answer answer) {
         return Box{Icon::Stop, buttons, "Pelora 1D Firmware Update", "", answer};
     };
+    const auto NoCable = [this](Answer answer) {
+        return Box{Icon::Stop, Buttons::OkCancel, Text(605), Text(593) + ".\r\n" + Text(802), answer};
+    };
     double closedAt = -1;
     struct Case {
         const char* name;
@@ -71,10 +63,7 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
          "The interface cable was found on /dev/ttyUSB0, but the port could not be opened: Permission denied."},
         {"port refused, Cancel", [&] { harness_->SetPortOpenFailure("busy"); }, {},
          {english(Buttons::OkCancel, Answer::Cancel)}, "ended 0, 1 searches"},
-        {"language file missing", [&] { std::filesystem::remove(lng); }, {}, {english(Buttons::Ok, Answer::Ok)},
-         "ended 1, 0 searches",
-         "The language file " + lng + " or " + shared + "FirmwareUpdate.lng cannot be used: the file is missing"},
-        {"image missing", [&] { std::filesystem::remove(folder_ / "PELORA.1D.FWR"); }, {},
+        {"image missing", [&] { fs::remove(folder_ / "PELORA.1D.FWR"); }, {},
          {{Icon::Stop, Buttons::Ok, Text(280), "", Answer::Ok}}, "closed 0, 0 searches",
          Text(1050) + "\r\n" + (folder_ / "PELORA.1D.FWR").string() + "\r\n" + shared + "PELORA.1D.FWR"},
         {"Close during a wait", {}, [&] {
@@ -132,36 +121,33 @@ TEST_F(WizardTest, StartUpGoesOnOrEndsAndEveryWayOutCloses)
         }
         outcome += ", " + std::to_string(portFinder_.calls) + " searches";
         for (const std::string& program : launcher_.started)
-            outcome += ", started " + std::filesystem::path(program).lexically_relative(folder_).string();
+            outcome += ", started " + fs::path(program).lexically_relative(folder_).string();
         EXPECT_EQ(outcome, c.outcome);
         EXPECT_TRUE(LastBox().starts_with(c.says)) << LastBox();
         if (!outcome.starts_with("closed")) continue;
         const auto& link = window_->Link().State();
         EXPECT_TRUE(link.LinkAbort && link.LinkCancel);
         EXPECT_EQ(link.RxBuf.size() + link.RxBlockBuf.size(), 2u);
-        EXPECT_FALSE(window_->Texts().IsOpen());
-        EXPECT_FALSE(window_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        EXPECT_FALSE(window_->Texts().IsOpen() || window_->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         if (closedAt < 0) continue;
         // The one-second pause ran with the window still shown, and nothing was sent after Close.
-        EXPECT_GE(harness_->Now() - closedAt, 1.0);
-        EXPECT_TRUE(window_->isVisible());
+        EXPECT_TRUE(harness_->Now() - closedAt >= 1.0 && window_->isVisible());
         for (const auto& write : harness_->Writes()) EXPECT_LE(write.time, closedAt);
         closedAt = -1;
     }
 }
 
-// Page 1 in the configured language's column, Next the default, focused and
-// tabbing on to Close. A failed check keeps page 1 for another try, which finds
-// a pulled cable again; a click while the checks wait starts nothing. Back on
-// page 2 returns to page 1; Back after a failed update clears log and failure.
+// Page 1 in the configured language's column, every part named for a screen
+// reader, Next the default, focused and tabbing on to Close. A failed check
+// keeps page 1 for another try, which finds a pulled cable again; a click while
+// the checks wait starts nothing. Back on page 2 returns to page 1; Back after
+// a failed update clears log and failure.
 TEST_F(WizardTest, TheStagesWalkForthAndBack)
 {
     ASSERT_NE(Text(800, 1), Text(800, 3));  // else a wrong column would pass unseen
     configuration_ = "PELORA.1D.FWR|" + pelora::ConfigurationCheckValue() + "||7000";
     MakeWindow();
-    const QString before = pelora::TaskList::FormatTime(QTime::currentTime());
     ASSERT_TRUE(Load());
-    const QString after = pelora::TaskList::FormatTime(QTime::currentTime());
     auto& w = *window_;
     const auto text = [&](int id) { return Text(id, 3); };
     EXPECT_EQ((QStringList{w.windowTitle(), w.XPFrame()->title()}),
@@ -179,55 +165,35 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     const std::string caption = "Pelora 1D  " + text(820);
     EXPECT_EQ(heard, (std::map<std::string, std::string>{
                          {"XPForm", caption + " / " + text(820) + " \u2014 \u00a9 2026 Kalo"},
-                         {"XPFormCaption", caption + " / "},
-                         {"XPFormLogo", says(1018)}, {"Image1", says(1016)}, {"XPFrame", says(352)},
-                         {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "}, {"SearchLbl", says(1033)},
-                         {"Image2", says(1017)},
-                         {"TaskLst", says(1019, 1020)}, {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)},
-                         {"BackCmd", says(799, 1027)}, {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)},
-                         {"AgreeCmd", says(1030)}, {"DisagreeCmd", says(1031)}}));
-    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+                         {"XPFormCaption", caption + " / "}, {"XPFormLogo", says(1018)}, {"Image1", says(1016)},
+                         {"XPFrame", says(352)}, {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "},
+                         {"SearchLbl", says(1033)}, {"Image2", says(1017)}, {"TaskLst", says(1019, 1020)},
+                         {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)}, {"BackCmd", says(799, 1027)},
+                         {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)}, {"AgreeCmd", says(1030)},
+                         {"DisagreeCmd", says(1031)}}));
+    EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint) && w.NextCmd()->isDefault());
     EXPECT_EQ(Controls(), "page1 next");
-    EXPECT_TRUE(w.NextCmd()->isDefault());
-    EXPECT_EQ(w.focusWidget(), w.NextCmd());
-    EXPECT_EQ(w.BackCmd()->nextInFocusChain(), w.NextCmd());
-    EXPECT_EQ(w.NextCmd()->nextInFocusChain(), w.CloseCmd());
-    ASSERT_GT(w.TaskLst()->topLevelItemCount(), 0);
-    const QString logged = w.TaskLst()->topLevelItem(0)->text(1);
-    EXPECT_TRUE(before <= logged && logged <= after) << logged.toStdString();
-    // The log reads as a table: each cell with its column's header (the visible ones among them), the
-    // icon's as its meaning.
-    QAccessibleTableInterface* log = QAccessible::queryAccessibleInterface(w.TaskLst())->tableInterface();
-    ASSERT_EQ((std::pair{log->rowCount(), log->columnCount()}), (std::pair{w.TaskLst()->topLevelItemCount(), 4}));
-    std::string firstRow;
-    for (int column = 0; column < 4; ++column) {
-        QAccessibleInterface* cell = log->cellAt(0, column);
-        firstRow += cell->tableCellInterface()->columnHeaderCells().value(0)->text(QAccessible::Name).toStdString() +
-                    ": " + cell->text(QAccessible::Name).toStdString() + "; ";
-    }
-    EXPECT_EQ(firstRow, text(1021) + ": " + text(1022) + "; " + text(664) + ": " + logged.toStdString() + "; " +
-                            text(801) + ": " + text(776) + "; " + text(683) + ": " + text(777) + "; ");
-    EXPECT_EQ(harness_->BaudRate(), 38400);
-    EXPECT_TRUE(harness_->Writes().empty());
+    EXPECT_EQ((std::vector<QWidget*>{w.focusWidget(), w.BackCmd()->nextInFocusChain(), w.NextCmd()->nextInFocusChain()}),
+              (std::vector<QWidget*>{w.NextCmd(), w.NextCmd(), w.CloseCmd()}));
+    EXPECT_TRUE(harness_->BaudRate() == 38400 && harness_->Writes().empty());
 
     w.show();
     w.activateWindow();  // disabling the focused Next moves the focus away
     const Box stop{Icon::Stop, Buttons::Ok, text(820), "", Answer::Ok};
-    const std::tuple<const char*, std::function<void()>, std::vector<Box>, std::string> failures[] = {
-        {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); },
-         {{Icon::Stop, Buttons::Ok, text(820), text(150) + "\r\n" + text(1034), Answer::Ok}}, ""},
+    const std::tuple<const char*, std::function<void()>, Box, std::string> failures[] = {
+        {"silent device", [&] { harness_->Faults().UnplugAt(harness_->Now()); }, stop, text(150) + "\r\n" + text(1034)},
         {"another model", [&] { harness_->Dev().SetModelKey("KALO"); },
-         {{Icon::Exclamation, Buttons::Ok, text(820), text(783) + " Pelora 1D!", Answer::Ok}}, ""},
-        {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, {stop}, text(1057)},
+         {Icon::Exclamation, Buttons::Ok, text(820), text(783) + " Pelora 1D!", Answer::Ok}, ""},
+        {"Deep Sleep refused", [&] { harness_->Faults().Reject(0xA8, 10); }, stop, text(1057)},
         {"cable pulled", [&] {
              harness_->Faults().UnplugAt(harness_->Now(), 3.0);
              harness_->At(harness_->Now() + 1.0, [&] { harness_->Port().Close(); });  // the system drops it
-         }, {stop}, text(1058)},
+         }, stop, text(1058)},
     };
-    for (const auto& [name, arrange, boxes, says] : failures) {
+    for (const auto& [name, arrange, box, says] : failures) {
         SCOPED_TRACE(name);
         arrange();
-        for (const Box& box : boxes) dialogs_.Expect(box);
+        dialogs_.Expect(box);
         w.NextCmd_Click();
         EXPECT_TRUE(LastBox().starts_with(says)) << LastBox();
         EXPECT_EQ(w.WizardStage(), 1);
@@ -244,9 +210,8 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
         w.BackCmd_Click();
     });
     w.NextCmd_Click();
-    EXPECT_EQ(portFinder_.calls - searches, 1);
+    EXPECT_EQ((std::pair{portFinder_.calls - searches, FramesWithCommand(0xA8) - sleeps}), (std::pair{1, 1}));
     EXPECT_EQ(during, "page1 searching busy: " + Text(1033, 3));
-    EXPECT_EQ(FramesWithCommand(0xA8) - sleeps, 1);
     EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
     EXPECT_EQ(w.focusWidget(), w.NextCmd());
     ASSERT_EQ(Controls(), "page2 picture back next");
@@ -271,45 +236,4 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     harness_->Faults().Clear();
     w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
     EXPECT_EQ(w.WizardStage(), 2);
-}
-
-// A press on Next counts once its page has been on screen for a second: the
-// second press of a double click, and a held Enter's repeats, never start the
-// update on the device asleep; a press a second into page 2 does.
-TEST_F(WizardTest, NextCountsOnceItsPageHasShownASecond)
-{
-    const auto click = [this] { QTest::mouseClick(window_->NextCmd(), Qt::LeftButton); };
-    const auto repeatEnter = [this] {
-        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
-        QApplication::sendEvent(window_->focusWidget(), &held);
-    };
-    const std::pair<const char*, std::function<void()>> habits[] = {
-        {"double click, 150 ms apart", [&] {
-             harness_->At(harness_->Now() + 0.15, click);
-             click();
-         }},
-        {"held Enter", [&] {
-             for (double t = 0.5; t < 3.0; t += 0.033) harness_->At(harness_->Now() + t, repeatEnter);
-             QTest::keyClick(window_->NextCmd(), Qt::Key_Return);
-         }},
-    };
-    for (const auto& [name, press] : habits) {
-        SCOPED_TRACE(name);
-        MakeWindow();
-        ASSERT_TRUE(Load());
-        window_->show();
-        window_->activateWindow();
-        Wait(0.9);
-        click();  // too soon after start-up
-        EXPECT_TRUE(harness_->Writes().empty());
-        Wait(0.1);
-        press();
-        Wait(3.0);
-        EXPECT_EQ(Controls(), "page2 picture back next");
-        EXPECT_EQ(FramesWithCommand(0x84), 1) << "the update began";
-        EXPECT_EQ(harness_->Dev().CurrentMode(), sim::Mode::DeepSleep);
-        harness_->WakeDevice();
-        click();
-        EXPECT_EQ(window_->WizardStage(), 3);
-    }
 }
