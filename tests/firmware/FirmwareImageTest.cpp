@@ -1,4 +1,4 @@
-// The image file: its reader, fwrtool, and the start-up step that loads it.
+// The image file: its reader, and the start-up step that loads it.
 #include "ImageWriter.h"
 #include "firmware/GetCode.h"
 #include "link/LinkState.h"
@@ -10,13 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <tuple>
 #include <unistd.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 using pelora::Dialogs;
 using Bytes = std::vector<std::uint8_t>;
@@ -46,19 +42,6 @@ struct TempDir {
         return path / name;
     }
 };
-
-#ifndef _WIN32  // the tools run where the tests are built
-// fwrtool's exit code and standard output.
-std::pair<int, std::string> RunFwrtool(const std::string& arguments)
-{
-    FILE* pipe = ::popen(("'" PELORA_FWRTOOL "' " + arguments + " 2>/dev/null").c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    const int status = pipe ? ::pclose(pipe) : -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-#endif
 
 using Row = std::tuple<int, std::string, std::string>;                               // icon, event, status
 using Box = std::tuple<Dialogs::Icon, Dialogs::Buttons, std::string, std::string>;  // ..., title, text
@@ -163,35 +146,6 @@ TEST(ImageReader, ImagesAtTheLimitsLoadOrFailForTheirReason)
         EXPECT_EQ(got.substr(0, expected.size()), expected) << got;
     }
 }
-
-#ifndef _WIN32
-TEST(Fwrtool, MakeThenInfoRoundTripsAndInvalidImagesAreRefused)
-{
-    TempDir dir;
-    const std::string file = "'" + dir.Write({}).string() + "'", out = "'" + (dir.path / "x").string() + "'";
-    const std::pair<std::string, std::string> cases[] = {  // make's options; lines that info prints
-        {"Code2Only --code2-blocks 7 --code2-parameter 0x1234 --revision 9 --model-number 600 --version 2A",
-         "layout=Code2Only|code1_blocks=0|code2_blocks=7|code2_parameter=4660|revision=9|model_number=600|version=2A"},
-        // The largest image there is, whose check bytes sum past 65536.
-        {"BothCodes --code1-blocks 1024 --code2-blocks 1024 --memory-size 1024 --product 'P\xC3\xA9lora\xE2\x84\xA2'",
-         "layout=BothCodes|code1_blocks=1024|code2_blocks=1024|memory_size=1024|product=P\xC3\xA9lora\xE2\x84\xA2"}};
-    for (const auto& [options, expected] : cases) {
-        ASSERT_EQ(RunFwrtool("make --layout " + options + " " + file).first, 0) << options;
-        auto [exitCode, output] = RunFwrtool("info " + file);
-        EXPECT_EQ(exitCode, 0);
-        std::replace(output.begin(), output.end(), '\n', '|');
-        for (const std::string& line : pelora::SplitFields(expected, '|'))
-            EXPECT_NE(("|" + output).find("|" + line + "|"), std::string::npos) << line;
-    }
-    const std::string refused[] = {"--code1-blocks 1025", "--code1-start 0x7FF9 --code1-blocks 2", "--layout Code3",
-        "--product " + std::string(60, 'p') + " --model-key " + std::string(38, 'k'), "--product '\xCE\xA9'"};
-    for (const std::string& options : refused) {
-        EXPECT_EQ(RunFwrtool("make " + options + " " + out).first, 1) << options;
-        EXPECT_FALSE(std::filesystem::exists(dir.path / "x")) << options;
-    }
-    EXPECT_EQ(RunFwrtool("info " + out), std::pair(1, std::string("error=the file does not exist\n")));
-}
-#endif
 
 // The version row decodes the product name as Windows-1252 (the system's own page on Windows), not as
 // ISO 8859-1, whose 0x80-0x9F are invisible; the page's unused places stay control characters.

@@ -26,7 +26,7 @@ TEST(PortDiscovery, PortNumberFollowsTheThreeLetterPrefix)
 {
     const std::pair<std::string, int> names[] = {
         {std::string("COM3\0", 5), 3}, {"COM12", 12}, {"COM255", 255}, {"COM0", 0},   {"COM256", 0},
-        {"COM", 0},                    {"COMx", 0},   {"COM3x", 0},    {std::string("\0COM3", 5), 0}};
+        {"COM300", 0},                 {"COM", 0},    {"COMx", 0},     {"COM3x", 0},  {std::string("\0COM3", 5), 0}};
     for (const auto& [name, number] : names)
         EXPECT_EQ(SystemPortFinder::InterfacePortNumber(name), number) << name;
 }

@@ -18,8 +18,7 @@ namespace {
 TEST(RealLink, PumpPortAndTransactionsOverThePseudoTerminal)
 {
     static int argc = 1;
-    static char name[] = "link_tests";
-    static char* argv[] = {name, nullptr};
+    static char* argv[] = {const_cast<char*>("link_tests"), nullptr};
     QCoreApplication app(argc, argv);
     pelora::SteadyClock clock;
     pelora::QtEventPump pump{clock};
@@ -30,13 +29,11 @@ TEST(RealLink, PumpPortAndTransactionsOverThePseudoTerminal)
     QMetaObject::invokeMethod(&app, [&ran] { ran = true; }, Qt::QueuedConnection);
     const double deadline = clock.Now() + 30.0;
     for (int i = 0; i < 10 && !ran; ++i) pump.Yield(deadline);
-    EXPECT_TRUE(ran);
-    EXPECT_LT(clock.Now(), deadline) << "the pump woke for the event, not at the deadline";
+    EXPECT_TRUE(ran && clock.Now() < deadline) << "the pump woke for the event, not at the deadline";
 
     port.SetPortName("/dev/pelora-no-such-port");
     std::string error;
-    EXPECT_FALSE(port.Open(&error));
-    EXPECT_NE(error.find("not found"), std::string::npos) << error;
+    EXPECT_TRUE(!port.Open(&error) && error.find("not found") != std::string::npos) << error;
     EXPECT_FALSE(port.Write(std::vector<std::uint8_t>{0x84, 0x00}));
 
     QProcess sim;  // prints its pty path on its first line
@@ -61,8 +58,7 @@ TEST(RealLink, PumpPortAndTransactionsOverThePseudoTerminal)
     s.BlockBuf[128] = static_cast<std::uint8_t>(std::accumulate(s.BlockBuf.begin(), s.BlockBuf.begin() + 128, 0u));
     comm.WriteBlock(32 - 16, 0xB5);
     comm.ReadMemoryBlocks(32, 32);
-    EXPECT_TRUE(std::equal(s.BlockBuf.begin(), s.BlockBuf.begin() + 128, s.RxBuf.begin() + 1));
-    EXPECT_FALSE(s.CommFailed);
+    EXPECT_TRUE(std::equal(s.BlockBuf.begin(), s.BlockBuf.begin() + 128, s.RxBuf.begin() + 1) && !s.CommFailed);
 
     // A vanished device never crashes: the pty master is gone, the port closes
     // itself and refuses writes, which the transactions meet on their error paths.
