@@ -1,5 +1,5 @@
 // The device's answers to raw request frames (texts, check bytes, the address
-// map, the restart and Deep Sleep, framing) and the cable's chip.
+// map, the restart, the sleep command, framing) and the cable's chip.
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 using namespace simtest;
 
 // The text is the key, a word ending in the version and a field brought to
-// sixteen, unless given verbatim; pointers are units for 1024 blocks, bytes
-// else. Deep Sleep is silent until the diver wakes the device. A clock record
+// sixteen, unless given verbatim. Only two sleep modes are known (the
+// link's suite sees Deep Sleep through to the diver's wake-up). A clock record
 // is acknowledged on its check byte, taken only when it makes sense; the hour
 // is BCD with 0x80 for the afternoon (-1: not taken).
 TEST(Device, AnswersAndTheirCheckBytes) {
@@ -24,23 +24,16 @@ TEST(Device, AnswersAndTheirCheckBytes) {
     for (const auto& [key, verbatim, text] : cases)
         RawLink(With([&](auto& c) { c.modelKey = key, c.codeVersion = "2F", c.revision = 7, c.idText = verbatim; }))
             .Play({{Id, IdReply(text)}, {Ba, {Z, 7}}});
-    for (const auto& [size, pointers] : {std::pair{512, Bytes{0, 1, 0x70, 0x0B}}, {1024, Bytes{0x10, 0, 0xB7, 0}}}) {
-        const auto memory = sim::BuildMemory(size, 4711, 21);  // the logbook ends on unit 183
-        EXPECT_EQ(Bytes(memory.begin() + 72, memory.begin() + 76), pointers) << size;
-    }
-    RawLink sleeper;
-    sleeper.Play({{{0xA8, 0x99}, {Z}}, {Ba, RevisionZero}, {{0xA8, 0x12}, {Nak}}, {{0xA8, 0x55}, {Z}}});
-    sleeper.h.At(sleeper.h.Now() + 9.95, [&] { sleeper.h.WakeDevice(); });
-    sleeper.Play({{{}, {}, 9.8}, {Id, {}, 0.25}, {Ba, RevisionZero}});  // 9.9 s after: asleep; 10.15 s: awake
+    RawLink().Play({{{0xA8, 0x99}, {Z}}, {Ba, RevisionZero}, {{0xA8, 0x12}, {Nak}}, {{0xA8, 0x55}, {Z}}});
+    RawLink clock;  // the records it refuses come first, while it has no time
     for (const auto& [month, hourByte, check, reply, hour] :
-         {std::tuple{0x12, 0x81, -1, Z, 13}, {0x12, 0x92, -1, Z, 12}, {0x12, 0x11, -1, Z, 11}, {0x12, 0x81, 0, Nak, -1},
-          {0x13, 0x81, -1, Z, -1}, {0x12, 0x80, -1, Z, -1}}) {
-        RawLink link;
-        const Bytes record = Block({0x26, 0x31, static_cast<std::uint8_t>(month), 0x09, 0x05,
-                                    static_cast<std::uint8_t>(hourByte), 0xE9, 0}, check, 8);
-        link.Play({{{0x97}, {Z}}, {record, {reply}}});
-        const auto clock = link.h.Dev().Clock();
-        EXPECT_EQ(clock ? clock->hour * 100 + clock->month : -1, hour < 0 ? -1 : hour * 100 + 12) << hourByte;
+         {std::tuple{0x12, 0x81, 0, Nak, -1}, {0x13, 0x81, -1, Z, -1}, {0x12, 0x80, -1, Z, -1}, {0x12, 0x81, -1, Z, 13},
+          {0x12, 0x92, -1, Z, 12}, {0x12, 0x11, -1, Z, 11}}) {
+        const Bytes record =
+            Block({0x26, 0x31, std::uint8_t(month), 0x09, 0x05, std::uint8_t(hourByte), 0xE9, 0}, check, 8);
+        clock.Play({{{0x97}, {Z}}, {record, {reply}}});
+        const auto taken = clock.h.Dev().Clock();
+        EXPECT_EQ(taken ? taken->hour * 100 + taken->month : -1, hour < 0 ? -1 : hour * 100 + 12) << hourByte;
     }
 }
 
@@ -63,8 +56,7 @@ TEST(Device, AddressMapAndCheckBytes) {
             link.Play({{Header(c.command, c.unit), c.goes == Refused ? Bytes{Nak} : ReadReply(&memory[at])}});
             continue;
         }
-        Bytes data = Block({3}, -1, c.command == 0xB2 ? 16 : 128);
-        data.back() ^= c.goes == BadCheck ? 0x01 : 0x00;
+        const Bytes data = Block({3}, c.goes == BadCheck ? 0 : -1, c.command == 0xB2 ? 16 : 128);  // sums 75, 67
         link.Play({{Header(c.command, c.unit), {Z}}, {data, {c.goes == BadCheck ? Nak : Z}}});
         EXPECT_TRUE(c.goes == Memory ? std::equal(data.begin(), data.end() - 1, &memory[at]) : memory == before)
             << c.unit;
@@ -78,13 +70,12 @@ TEST(Device, AddressMapAndCheckBytes) {
 TEST(Device, RegionIsCommittedOnTheRightSumThenTheDeviceRestarts) {
     for (const int region : {1, 2}) {
         RawLink link(With([](auto& c) { c.memorySize = 1024, c.restartSeconds = 7.0, c.restartSeconds2 = 11.0; }));
+        auto expected = link.h.Dev().Memory();  // code blocks go to their region, not to data memory
         const std::uint8_t header = region == 1 ? 0xB5 : 0xB7, close = region == 1 ? 0xB6 : 0xB9;
-        const int base = region == 1 ? 0x2000 : 0x4000;
+        const int base = region * 0x2000;
         const Bytes other = Block({}, 1), at = Header(header, base), at8 = Header(header, base + 8);
         link.Play({{at8, {Z}}, {other, {Z}}, {at, {Z}}, {Block({'2', 'A', 9}, 2), {Z}}, {at8, {Z}}, {other, {Z}},
-                   {Header(close, 0x103), {Nak}}, {Header(close, 4), {Nak}}});
-        auto expected = link.h.Dev().Memory();
-        link.Play({{Header(close, 3), {Z}}});
+                   {Header(close, 0x103), {Nak}}, {Header(close, 4), {Nak}}, {Header(close, 3), {Z}}});
         EXPECT_EQ(link.h.Dev().CommittedCode(region).size(), 2u);
         link.h.WakeDevice();  // does not cut a restart short
         link.Play({{{}, {}, (region == 1 ? 7.0 : 11.0) - 0.11}, {Id, {}, 0.02}, {Ba, {Z, 9}},
@@ -101,8 +92,7 @@ TEST(Device, RegionIsCommittedOnTheRightSumThenTheDeviceRestarts) {
 TEST(Device, BrokenFramesAreSkippedAndLateDataIsDropped) {
     for (const bool wire : {false, true}) {
         RawLink link(With([&](auto& c) { c.wireTiming = wire; }));
-        link.Play({{{0xB4, 0x00}, {}, 0.5, true}, {Ba, RevisionZero}, {{0xB4, 0x00}, {}, 0.05, true},
-                   {{0x10, 0x00}, ReadReply(&Fresh[256]), 0.1, true}});
+        link.Play({{{0xB4}, {}, 0.5}, {Ba, RevisionZero}, {{0xB4}, {}, 0.05}, {{0x10}, ReadReply(&Fresh[256])}});
         const Bytes data = Block({0xA8, 0x55, 0x00, 0xB6, 0x00, 0x00, 0x00}), header = Header(0xB5, 0);
         const double reply = (wire ? 131 * sim::Device::ByteSeconds : 0) + 0.002;  // 10 bits a byte both ways
         link.Play({{header, {Z}, 0.3}, {header, {Z}}, {data, {}, reply - 1e-5}, {{}, {Z}, 2e-5}, {header, {Z}, 0.3},
@@ -116,26 +106,17 @@ TEST(Device, BrokenFramesAreSkippedAndLateDataIsDropped) {
 // Bytes reach the program only inside Yield, and not after ClearInput().
 TEST(Device, TheCablesChipPassesPacketsOf62AndHoldsTheRestForItsTimer) {
     const long fill = std::lround((0.002 + 115 * sim::Device::ByteSeconds) * 1e6);  // the read's 111th reply byte
-    const Bytes read = Header(0xB4, 16);
-    using Packets = std::vector<std::pair<std::size_t, long>>;  // size, microseconds
-    struct Row { double timer; bool wire; double at; Bytes request; Packets packets; };
+    struct Row { double timer; bool wire; double at; Bytes request; decltype(RawLink::packets) packets; };
     const Row rows[] = {
-        {0.016, false, 0.101, read, {{62, 103000}, {62, 103000}, {5, 119000}}},
-        {0.016, true, 0.0, read, {{49, 16000}, {62, fill}, {18, fill + 16000}}},
+        {0.016, false, 0.101, Header(0xB4, 16), {{62, 103000}, {62, 103000}, {5, 119000}}},
+        {0.016, true, 0.0, Header(0xB4, 16), {{49, 16000}, {62, fill}, {18, fill + 16000}}},
         {0.001, true, 0.101, Id, {{1, 104000}, {4, 105000}, {4, 106000}, {4, 107000}, {4, 108000}, {1, 109000}}},
     };
     for (const Row& row : rows) {
         RawLink link(With([&](auto& c) { c.wireTiming = row.wire, c.latencyTimer = row.timer; }));
-        Packets seen;
-        link.h.Port().SetDataReceived([&](auto chunk) {
-            seen.emplace_back(chunk.size(), std::lround(link.h.Now() * 1e6));
-            link.received.insert(link.received.end(), chunk.begin(), chunk.end());
-        });
-        link.h.Clock().Sleep(row.at);
-        link.h.Port().Write(Cat(row.request, {0x00}));
-        while (link.h.Now() < 0.2) link.h.Pump().Yield(0.2);
-        EXPECT_EQ(link.received, row.request == Id ? IdReply("PELORA 1D-V1B H2") : ReadReply(&Fresh[256]));
-        EXPECT_EQ(seen, row.packets) << "timer " << row.timer << (row.wire ? ", on the wire" : "");
+        const Bytes reply = row.request == Id ? IdReply("PELORA 1D-V1B H2") : ReadReply(&Fresh[256]);
+        link.Play({{{}, {}, row.at}, {row.request, reply, 0.2 - row.at}});
+        EXPECT_EQ(link.packets, row.packets) << "timer " << row.timer << (row.wire ? ", on the wire" : "");
     }
     RawLink link;  // what came but was not delivered is gone after ClearInput()
     link.h.Port().Write(Bytes{0xBA, 0x00});

@@ -18,18 +18,6 @@ std::vector<Step> OffThenBack(std::vector<Step> steps, const std::vector<Step>& 
     return Cat(Cat(steps, {{{}, {}, 2.85}, {Id, {}}, {Id, IdReply(id)}, {Header(0xB6, 6), {Nak}}}), then);
 }
 
-// Commits code 1C to region 1, then 1A to region 2, each followed by the text
-// once the restart is over ("": none).
-std::vector<Step> Commits(const char* first, const char* second) {
-    std::vector<Step> steps;
-    for (const char* back : {first, second})
-        steps = Cat(steps, {{Header(back == first ? 0xB5 : 0xB7, back == first ? 0x2000 : 0x4000), {Z}},
-                            {Block(back == first ? Bytes{'1', 'C', 1} : Bytes{'1', 'A', 1}, 7), {Z}},
-                            {Header(back == first ? 0xB6 : 0xB9, 7), {Z}}, {{}, {}, 5.0},
-                            *back ? Step{Id, IdReply(back)} : Step{Id, {}, 60.0}});
-    return steps;
-}
-
 }  // namespace
 
 // Each row arms its faults after its first `armAfter` steps (frame counts
@@ -39,6 +27,7 @@ TEST(Faults, EachFaultChangesWhatTheScriptSees) {
     const Bytes b8{0xB8, 0x12, 0x34}, b4 = Block({4}), b5 = Block({5}), at0 = Header(0xB5, 0);
     const Bytes read16 = Header(0xB4, 16), id = IdReply("PELORA 1D-V1B H2"), codeAt = Header(0xB5, 0x2000);
     const std::vector<Step> sent{{codeAt, {Z}}, {Block({'1', 'C', 1}, 5), {Z}}};  // a block of code 1C
+    const std::vector<Step> committed = Cat(sent, {{Header(0xB6, 5), {Z}}, {{}, {}, 5.0}});  // and the restart over
     Bytes badCell = ReadReply(&Fresh[256]);
     badCell[1 + 5] ^= 0x80;
     const Row rows[] = {
@@ -46,7 +35,6 @@ TEST(Faults, EachFaultChangesWhatTheScriptSees) {
          {{Ba, RevisionZero}, {Ba, RevisionZero}, {Ba, {}, 30}, {Id, {}, 30}, {Ba, RevisionZero}}, 3, 1},
         // Heard before the cable went, its reply lost; then unheard, also at the moment it goes.
         {"latency:0.5 unplug:at=0.2,for=1", {{Ba, {}, 0.2}, {Ba, {}, 1.05}, {Ba, RevisionZero, 1.0}}, 2},
-        {"reject:BA,1,skip=1", {{Ba, RevisionZero}, {Ba, {Nak}}, {Ba, RevisionZero}}},
         {"reject:B5-data,1", {{at0, {Z}}, {b5, {Nak}}, {read16, ReadReply(&Fresh[256])}}},  // and no effect
         // The acknowledgements lost, the device acted on both frames.
         {"drop:1,tag=0xB5 drop:1,tag=B5-data",
@@ -54,8 +42,8 @@ TEST(Faults, EachFaultChangesWhatTheScriptSees) {
         {"latency:0.75 chunks:5,0.01",
          {{Id, Bytes(id.begin(), id.begin() + 5), 0.755}, {{}, Bytes(id.begin() + 5, id.end())}}},
         {"stray:0.5,5A13", {{{}, {}, 2.0}, {Ba, RevisionZero}, {{}, {0x5A, 0x13, 0x5A, 0x13}, 1.2}}},
-        {"version:1A,revision=4 badcell:261,80", {{Id, IdReply("PELORA 1D-V1A H2")}, {Ba, {Z, 4}},
-                                                  {read16, badCell}}},
+        {"version:1A,revision=4 badcell:261,80 reject:BA,1,skip=1",
+         {{Id, IdReply("PELORA 1D-V1A H2")}, {Ba, {Z, 4}}, {Ba, {Nak}}, {Ba, {Z, 4}}, {read16, badCell}}},
         // Late, after the next frame was sent, whose reply queues behind it.
         {"delay:frame=2,by=0.5", {{Ba, RevisionZero}, {b8, {}, 0.2}, {Ba, {Z, Z, 0}, 1.0}, {Ba, RevisionZero}}},
         {"corrupt:any,2,skip=1,at=-1,mask=80", {{Ba, {Z, 0}}, {b8, {0xDA}}, {Ba, {Z, 0x80}}, {Ba, {Z, 0}}}},
@@ -67,8 +55,10 @@ TEST(Faults, EachFaultChangesWhatTheScriptSees) {
          OffThenBack(Cat(sent, {{{0xB6, 0, 5}, {}}}), {}, "NAVIX 1D-V1C H20")},
         {"powerloss:2,off=3", OffThenBack(Cat(sent, {{Header(0xB5, 0x2008), {Z}}, {Block({}, 1), {Z}}}))},
         {"delay:frame=1,by=0.5 powerloss:frame=2,off=3", OffThenBack({{Ba, {}}, {b8, {}}})},
-        // Armed for when the device is back from its next restart.
-        {"afterrestart:oldcode afterrestart:norestart", Commits("PELORA 1D-V1B H2", "")},
+        // Armed for when the device is back from its next restart: the old
+        // code, then no end to the restart after it.
+        {"afterrestart:oldcode afterrestart:norestart",
+         Cat(Cat(committed, {{Id, id}}), Cat(committed, {{Id, {}, 60}}))},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.faults);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -36,19 +37,22 @@ inline sim::DeviceConfig With(auto set) { sim::DeviceConfig config; set(config);
 inline Bytes ReadReply(const std::uint8_t* from) { return Cat({Z}, Bytes(from, from + 128)); }
 inline Bytes IdReply(const std::string& text) { return Cat({Z}, Block(Bytes(text.begin(), text.end()), -1, 16)); }
 
-// A request (its 0x00 added unless raw; none: only wait) and all that comes back within `wait` seconds.
-struct Step { Bytes frame, reply; double wait = 0.1; bool raw = false; };
+// A request (its 0x00 added; none: only wait) and all that comes back within `wait` seconds.
+struct Step { Bytes frame, reply; double wait = 0.1; };
 
 struct RawLink {
     explicit RawLink(sim::DeviceConfig config = {}) : h(std::move(config)) {
-        h.Port().SetDataReceived([this](auto chunk) { received.insert(received.end(), chunk.begin(), chunk.end()); });
+        h.Port().SetDataReceived([this](auto chunk) {
+            received.insert(received.end(), chunk.begin(), chunk.end());
+            packets.emplace_back(chunk.size(), std::lround(h.Now() * 1e6));
+        });
         h.Port().Open(nullptr);
     }
     // Waits for a byte more than expected, so an extra one shows.
     void Play(const std::vector<Step>& steps) {
         for (const Step& s : steps) {
             received.clear();
-            if (!s.frame.empty()) h.Port().Write(s.raw ? s.frame : Cat(s.frame, {0x00}));
+            if (!s.frame.empty()) h.Port().Write(Cat(s.frame, {0x00}));
             const double deadline = h.Now() + s.wait;
             while (received.size() <= s.reply.size() && h.Now() < deadline) h.Pump().Yield(deadline);
             EXPECT_EQ(received, s.reply) << "after " << testing::PrintToString(s.frame);
@@ -56,6 +60,7 @@ struct RawLink {
     }
     sim::VirtualHarness h;
     Bytes received;
+    std::vector<std::pair<std::size_t, long>> packets;  // as delivered: size, microseconds
 };
 
 }  // namespace simtest
