@@ -156,13 +156,15 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     std::string unnamed;
     for (QWidget* part : w.findChildren<QWidget*>())
         if (const QString name = part->objectName(); !name.isEmpty() && !name.startsWith("qt_"))
-            if (QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name).isEmpty()) unnamed += " " + name.toStdString();
+            if (QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name).isEmpty())
+                unnamed += " " + name.toStdString();
     EXPECT_EQ(unnamed, "");
     const auto heard = [](QWidget* part) {
         const QAccessibleInterface* said = QAccessible::queryAccessibleInterface(part);
         return (said->text(QAccessible::Name) + " / " + said->text(QAccessible::Description)).toStdString();
     };
-    EXPECT_EQ(heard(w.NextCmd()) + " | " + heard(w.TaskLst()), text(800) + " / " + text(1026) + " | " + text(1019) + " / " + text(1020));
+    EXPECT_EQ(heard(w.NextCmd()) + " | " + heard(w.TaskLst()),
+              text(800) + " / " + text(1026) + " | " + text(1019) + " / " + text(1020));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&w)->role(), QAccessible::Window);
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint) && w.NextCmd()->isDefault());
     EXPECT_EQ(Controls(), "page1 next");
@@ -189,8 +191,7 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
         dialogs_.Expect(box);
         w.NextCmd_Click();
         EXPECT_TRUE(LastBox().starts_with(says)) << LastBox();
-        EXPECT_EQ(w.WizardStage(), 1);
-        EXPECT_EQ(Controls(), "page1 next");
+        EXPECT_EQ(std::to_string(w.WizardStage()) + " " + Controls(), "1 page1 next");
         harness_->Faults().Clear();
         harness_->Dev().SetModelKey("PELORA");
     }
@@ -223,8 +224,7 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     ASSERT_TRUE(w.Link().State().CommFailed);
     w.Link().State().LinkAbort = w.Link().State().LinkCancel = true;  // as a refused write leaves them
     w.BackCmd_Click();
-    EXPECT_EQ(Controls(), "page1 next");
-    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 0);
+    EXPECT_EQ(Controls() + ", rows " + std::to_string(w.TaskLst()->topLevelItemCount()), "page1 next, rows 0");
     EXPECT_FALSE(w.Link().State().CommFailed);
     harness_->Faults().Clear();
     w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
