@@ -1,5 +1,5 @@
 // The fault matrix's runner and its checks; the scenarios are in
-// DeviceFaults.cpp and DiverActions.cpp. Writes build/fault-matrix.md.
+// Scenarios.cpp. Writes build/fault-matrix.md.
 #include "FaultMatrix.h"
 
 #include "profile/BackupFile.h"
@@ -297,14 +297,13 @@ TEST_F(FaultMatrix, TheProfileIsNeverLostAndNoFailureIsReportedAsSuccess)
     table << "# Fault matrix\n\nEach scenario runs the whole wizard on the emulated device, then Close, then the "
              "next run.\n\n| scenario | phase | fault or action | final rows | profile |\n|---|---|---|---|---|\n";
     int number = 0;
-    for (const auto scenarios : {DeviceFaultScenarios(), DiverActionScenarios()})
-        for (const Scenario& s : scenarios) {
-            SCOPED_TRACE(std::string(s.phase) + ": " + s.fault);
-            backupFolders_ = {};
-            for (const auto& entry : fs::directory_iterator(folder_))
-                if (entry.path().extension() != ".lng") fs::remove_all(entry.path());
-            table << "| " << ++number << " | " << ScenarioRun(*this, s).AndCheck() << "\n";
-        }
+    for (const Scenario& s : Scenarios()) {
+        SCOPED_TRACE(std::string(s.phase) + ": " + s.fault);
+        backupFolders_ = {};
+        for (const auto& entry : fs::directory_iterator(folder_))
+            if (entry.path().extension() != ".lng") fs::remove_all(entry.path());
+        table << "| " << ++number << " | " << ScenarioRun(*this, s).AndCheck() << "\n";
+    }
 }
 
 }  // namespace matrix

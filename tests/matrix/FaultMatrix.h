@@ -53,7 +53,6 @@ When CloseAfterRow(int text);
 // A backup of this device as an earlier run left it, then changed.
 void WriteBackupFirst(FaultMatrix& m, const std::function<void(std::vector<std::uint8_t>&)>& change);
 
-std::span<const Scenario> DeviceFaultScenarios();
-std::span<const Scenario> DiverActionScenarios();
+std::span<const Scenario> Scenarios();
 
 }  // namespace matrix

@@ -45,10 +45,8 @@ struct ScriptedDialogs : pelora::Dialogs {
         }
         const Box box = script_.front();
         script_.pop_front();
-        EXPECT_EQ((std::pair{static_cast<int>(icon), static_cast<int>(buttons)}),
-                  (std::pair{static_cast<int>(box.icon), static_cast<int>(box.buttons)})) << text;
-        EXPECT_EQ(title, box.title);
-        EXPECT_EQ(text, box.text.empty() ? text : box.text);
+        EXPECT_EQ(std::tuple(static_cast<int>(icon), static_cast<int>(buttons), title, box.text.empty() ? "" : text),
+                  std::tuple(static_cast<int>(box.icon), static_cast<int>(box.buttons), box.title, box.text));
         return box.escape ? keeps : box.answer;
     }
     std::deque<Box> script_;

@@ -152,25 +152,20 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     const auto text = [&](int id) { return Text(id, 3); };
     EXPECT_EQ((QStringList{w.windowTitle(), w.XPFrame()->title()}),
               (QStringList{"Pelora 1D Firmware Update", QString::fromStdString(text(352)).toUpper()}));
-    // What a screen reader says for every part: its name, and its description after " / ".
-    std::map<std::string, std::string> heard;
+    // A screen reader finds every part named, and what a button does described, in the texts' language.
+    std::string unnamed;
     for (QWidget* part : w.findChildren<QWidget*>())
-        if (const QString name = part->objectName(); !name.isEmpty() && !name.startsWith("qt_")) {
-            const QAccessibleInterface* said = QAccessible::queryAccessibleInterface(part);
-            heard[name.toStdString()] =
-                (said->text(QAccessible::Name) + " / " + said->text(QAccessible::Description)).toStdString();
-        }
+        if (const QString name = part->objectName(); !name.isEmpty() && !name.startsWith("qt_"))
+            if (QAccessible::queryAccessibleInterface(part)->text(QAccessible::Name).isEmpty())
+                unnamed += " " + name.toStdString();
+    EXPECT_EQ(unnamed, "");
+    const auto heard = [](QWidget* part) {
+        const QAccessibleInterface* said = QAccessible::queryAccessibleInterface(part);
+        return (said->text(QAccessible::Name) + " / " + said->text(QAccessible::Description)).toStdString();
+    };
+    EXPECT_EQ(heard(w.NextCmd()) + " | " + heard(w.TaskLst()),
+              text(800) + " / " + text(1026) + " | " + text(1019) + " / " + text(1020));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&w)->role(), QAccessible::Window);
-    const auto says = [&](int name, int about = 0) { return text(name) + " / " + (about ? text(about) : ""); };
-    const std::string caption = "Pelora 1D  " + text(820);
-    EXPECT_EQ(heard, (std::map<std::string, std::string>{
-                         {"XPForm", caption + " / " + text(820) + " \u2014 \u00a9 2026 Kalo"},
-                         {"XPFormCaption", caption + " / "}, {"XPFormLogo", says(1018)}, {"Image1", says(1016)},
-                         {"XPFrame", says(352)}, {"Lbl1", pelora::StepInstructionsText(1, &w.Texts()) + " / "},
-                         {"SearchLbl", says(1033)}, {"Image2", says(1017)}, {"TaskLst", says(1019, 1020)},
-                         {"UpdateBar", says(1025)}, {"PrintCmd", says(1029)}, {"BackCmd", says(799, 1027)},
-                         {"NextCmd", says(800, 1026)}, {"CloseCmd", says(141, 1028)}, {"AgreeCmd", says(1030)},
-                         {"DisagreeCmd", says(1031)}}));
     EXPECT_TRUE(w.windowFlags().testFlag(Qt::WindowStaysOnTopHint) && w.NextCmd()->isDefault());
     EXPECT_EQ(Controls(), "page1 next");
     EXPECT_EQ((std::vector<QWidget*>{w.focusWidget(), w.BackCmd()->nextInFocusChain(), w.NextCmd()->nextInFocusChain()}),
@@ -196,8 +191,7 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
         dialogs_.Expect(box);
         w.NextCmd_Click();
         EXPECT_TRUE(LastBox().starts_with(says)) << LastBox();
-        EXPECT_EQ(w.WizardStage(), 1);
-        EXPECT_EQ(Controls(), "page1 next");
+        EXPECT_EQ(std::to_string(w.WizardStage()) + " " + Controls(), "1 page1 next");
         harness_->Faults().Clear();
         harness_->Dev().SetModelKey("PELORA");
     }
@@ -230,8 +224,7 @@ TEST_F(WizardTest, TheStagesWalkForthAndBack)
     ASSERT_TRUE(w.Link().State().CommFailed);
     w.Link().State().LinkAbort = w.Link().State().LinkCancel = true;  // as a refused write leaves them
     w.BackCmd_Click();
-    EXPECT_EQ(Controls(), "page1 next");
-    EXPECT_EQ(w.TaskLst()->topLevelItemCount(), 0);
+    EXPECT_EQ(Controls() + ", rows " + std::to_string(w.TaskLst()->topLevelItemCount()), "page1 next, rows 0");
     EXPECT_FALSE(w.Link().State().CommFailed);
     harness_->Faults().Clear();
     w.NextCmd_Click();  // Back starts afresh: the device connected again is identified
