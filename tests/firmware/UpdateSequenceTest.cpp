@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -146,9 +147,13 @@ const std::tuple<Layout, int, const char*, int, std::string> kDecisions[] = {
 }  // namespace
 
 // Whether code goes out, the rows that say why, and the failure flag of the
-// stops that leave the device as it was.
+// stops that leave the device as it was. The restart waits of an update run on
+// the program's clock from the device's answer to the closing command, however
+// soon the device is back.
 TEST_F(UpdateSequenceTest, TheDeviceCodeDecidesWhetherEachLayoutUpdates)
 {
+    const std::map<Layout, std::vector<std::pair<std::uint8_t, double>>> restarts = {
+        {k1, {{0xB6, 12.0}}}, {k2, {{0xB9, 45.0}}}, {kBoth, {{0xB6, 10.0}, {0xB9, 45.0}}}};
     for (const auto& [layout, setting, version, revision, result] : kDecisions) {
         SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << ", setting " << setting
                                         << ", device " << version << "." << revision);
@@ -164,41 +169,30 @@ TEST_F(UpdateSequenceTest, TheDeviceCodeDecidesWhetherEachLayoutUpdates)
                                     : result == "too old" ? "2|" + Text(783) + "Pelora 1D, " + Text(781) + " 1A " +
                                                                 Text(784) + "|"
                                                           : Row(1, 785));
+        for (const auto& [closing, seconds] : restarts.at(layout)) {
+            const double silence = updates ? SilenceAfter(closing) : seconds;
+            EXPECT_TRUE(silence >= seconds && silence < seconds + 1.0) << "after " << int{closing} << ": " << silence;
+        }
+        EXPECT_EQ(Sent(0x97), updates ? 2 : 0) << "the restore sets the clock";
     }
 }
 
 // A revision read in an earlier update of the run says nothing about the
-// next device: one whose revision is not read always gets the update.
+// next device: one whose revision is not read always gets the update. With no
+// profile to restore, the clock is set once after new code.
 TEST_F(UpdateSequenceTest, EachUpdateStartsWithTheDeviceRevisionUnknown)
 {
-    Start(Layout::Code2Only);
+    Start(Layout::Code2Only, 0, [](auto& d) { d.profileBlocks = 0; });
     harness_->Faults().AfterRestart([](sim::Faults& f) { f.CodeVersion("1C", 9); });
     update_->UpdateFirmware();
     ASSERT_EQ(update_->DeviceCodeRevision, 9);  // read by the verification
+    EXPECT_EQ(Sent(0x97), 1);
 
     harness_->Dev().SetCodeVersion("1B", 0);  // Back, and another device with old code
     profile_->ProfileRestorePending = true;
     update_->UpdateFirmware();
     EXPECT_EQ(log_.rows.back(), Row(1, 1051));
     EXPECT_EQ(harness_->Dev().Revision(), kImageRevision);
-}
-
-// The restart waits run on the program's clock from the device's answer to
-// the closing command, however soon the device is back. The clock is set once
-// after new code when no profile goes back, else by the restore, twice.
-TEST_F(UpdateSequenceTest, EachRestartWaitsItsFullTimeAndTheClockIsSet)
-{
-    const std::tuple<Layout, std::uint8_t, double, int, int> cases[] = {  // closing, wait, profile blocks, clocks
-        {k1, 0xB6, 12.0, 2, 2}, {kBoth, 0xB6, 10.0, 2, 2}, {kBoth, 0xB9, 45.0, 0, 1}, {k2, 0xB9, 45.0, 0, 1}};
-    for (const auto& [layout, closing, seconds, profileBlocks, clockSettings] : cases) {
-        SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(layout) << ", closing " << int{closing});
-        Start(layout, 0, [&](auto& d) { d.profileBlocks = profileBlocks; });
-        update_->UpdateFirmware();
-        const double silence = SilenceAfter(closing);
-        EXPECT_TRUE(silence >= seconds && silence < seconds + 1.0) << silence;
-        EXPECT_EQ(Sent(0x97), clockSettings);
-        EXPECT_EQ(log_.rows.back(), Row(1, 1051));
-    }
 }
 
 // A refused block, or a refused region-2 parameter, ends the upload there:

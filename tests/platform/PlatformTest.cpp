@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +94,47 @@ TEST(LowLatency, APortWithoutItIsUsedAsItIsAndTheNoteSaysWhy)
 {
     EXPECT_EQ(pelora::RequestLowLatency(-1),
               "serial port: its driver offers no low latency (Bad file descriptor); used as it is");
+}
+#endif
+
+#ifdef _WIN32
+// The timer comes from the cable's entry for the port being opened, never
+// from another cable's or another device's; above 4 ms the note says how to
+// lower it.
+TEST(LowLatency, TheRegistryGivesTheTimerOfTheCableOnThePort)
+{
+    const std::string bus = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+    const std::string lower = ", which holds back every short reply; lower it in the Device Manager: Ports (COM & LPT), "
+                              "COM7, Properties, Port Settings, Advanced, Latency Timer (msec): 1";
+    const std::string none = "serial port: no latency timer found for COM7 in the registry; used as it is";
+    const std::tuple<const char*, DWORD, std::string> rows[] = {
+        {"COM7", 4, "serial port: the cable's latency timer is 4 ms"},
+        {"COM7", 5, "serial port: the cable's latency timer is 5 ms" + lower},
+        {"COM8", 16, none},
+        {nullptr, 0, none}};
+    for (const auto& [port, timer, note] : rows) {
+        SCOPED_TRACE(port ? port : "no entry");
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus.c_str());
+        // Another cable first, and another device of the chip's maker on COM7.
+        const std::tuple<const char*, const char*, DWORD> entries[] = {
+            {"VID_0403+PID_F460+A0000001", "COM9", 2}, {"VID_0403+PID_6001+B0000002", "COM7", 3},
+            {"VID_0403+PID_F460+FT000001A", port, timer}};
+        for (const auto& [key, name, ms] : entries) {
+            if (!name) continue;
+            HKEY handle = nullptr;
+            const std::string path = bus + "\\" + key + "\\0000\\Device Parameters";
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &handle, nullptr),
+                      ERROR_SUCCESS);
+            RegSetValueExA(handle, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                           static_cast<DWORD>(std::strlen(name) + 1));
+            RegSetValueExA(handle, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ms), sizeof ms);
+            RegCloseKey(handle);
+        }
+        EXPECT_EQ(pelora::ReadLatencyTimer("COM7"), note);
+    }
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(pelora::ReadLatencyTimer("COM7"), none) << "without the bus's key";
 }
 #endif
 
