@@ -13,8 +13,8 @@
 using namespace simtest;
 
 // The text is the key, a word ending in the version and a field brought to
-// sixteen, unless given verbatim. Only two sleep modes are known (the
-// link's suite sees Deep Sleep through to the diver's wake-up). A clock record
+// sixteen, unless given verbatim. Only two sleep modes are known; in Deep
+// Sleep the device answers nothing until the diver wakes it. A clock record
 // is acknowledged on its check byte, taken only when it makes sense; the hour
 // is BCD with 0x80 for the afternoon (-1: not taken).
 TEST(Device, AnswersAndTheirCheckBytes) {
@@ -24,7 +24,7 @@ TEST(Device, AnswersAndTheirCheckBytes) {
     for (const auto& [key, verbatim, text] : cases)
         RawLink(With([&](auto& c) { c.modelKey = key, c.codeVersion = "2F", c.revision = 7, c.idText = verbatim; }))
             .Play({{Id, IdReply(text)}, {Ba, {Z, 7}}});
-    RawLink().Play({{{0xA8, 0x99}, {Z}}, {Ba, RevisionZero}, {{0xA8, 0x12}, {Nak}}, {{0xA8, 0x55}, {Z}}});
+    RawLink().Play({{{0xA8, 0x99}, {Z}}, {Ba, RevisionZero}, {{0xA8, 0x12}, {Nak}}, {{0xA8, 0x55}, {Z}}, {Ba, {}}});
     RawLink clock;  // the records it refuses come first, while it has no time
     for (const auto& [month, hourByte, check, reply, hour] :
          {std::tuple{0x12, 0x81, 0, Nak, -1}, {0x13, 0x81, -1, Z, -1}, {0x12, 0x80, -1, Z, -1}, {0x12, 0x81, -1, Z, 13},
